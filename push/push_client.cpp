@@ -1,0 +1,91 @@
+#include "push/push_client.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+namespace corvid {
+
+namespace {
+
+constexpr const char* kServerURLKey = "pushServerURL";
+constexpr const char* kPairingsKey = "pushPairings";
+
+std::string storedServerURL(const PushClient::Dependencies& d) {
+  if (auto s = d.settings.stringValue(kServerURLKey)) return *s;
+  return d.defaultServerOrigin;
+}
+
+std::vector<PushClient::Pairing> storedPairings(const PushClient::Dependencies& d) {
+  if (auto s = d.settings.stringValue(kPairingsKey)) {
+    if (auto p = PushClient::decodePairings(*s)) return std::move(*p);
+  }
+  return {};
+}
+
+}  // namespace
+
+PushClient::PushClient(Dependencies deps)
+    : deps_(std::move(deps)),
+      serverURL_(*this, storedServerURL(deps_)),
+      pairings_(*this, storedPairings(deps_)) {}
+
+void PushClient::setServerURL(std::string url) {
+  deps_.settings.setString(kServerURLKey, url);
+  bool changed = url != serverURL_.get();
+  serverURL_ = std::move(url);
+  if (changed) {
+    connectionProblem_ = std::nullopt;
+    deliveryProblem_ = std::nullopt;
+  }
+}
+
+void PushClient::setPairings(std::vector<Pairing> pairings) {
+  pairings_ = std::move(pairings);
+  if (auto text = encodePairings(pairings_.get())) {
+    deps_.settings.setString(kPairingsKey, *text);
+  } else {
+    deps_.settings.remove(kPairingsKey);
+  }
+}
+
+std::optional<std::string> PushClient::encodePairings(const std::vector<Pairing>& pairings) {
+  nlohmann::json array = nlohmann::json::array();
+  for (const auto& p : pairings) {
+    double unix = std::chrono::duration<double>(p.pairedAt.time_since_epoch()).count();
+    array.push_back({{"secret", p.secret},
+                     {"deviceModel", p.deviceModel},
+                     {"environment", p.environment},
+                     {"pairedAt", unix - kReferenceDateUnixSeconds}});
+  }
+  try {
+    return array.dump();
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;  // text that is not valid UTF-8
+  }
+}
+
+std::optional<std::vector<PushClient::Pairing>> PushClient::decodePairings(const std::string& text) {
+  nlohmann::json array = nlohmann::json::parse(text, nullptr, false);
+  if (!array.is_array()) return std::nullopt;
+  std::vector<Pairing> out;
+  for (const auto& e : array) {
+    if (!e.is_object()) return std::nullopt;
+    auto str = [&](const char* key) -> const std::string* {
+      auto it = e.find(key);
+      return it != e.end() && it->is_string() ? it->get_ptr<const std::string*>() : nullptr;
+    };
+    const std::string* secret = str("secret");
+    const std::string* model = str("deviceModel");
+    const std::string* environment = str("environment");
+    auto at = e.find("pairedAt");
+    if (!secret || !model || !environment || at == e.end() || !at->is_number()) return std::nullopt;
+    double seconds = at->get<double>();
+    if (!std::isfinite(seconds)) return std::nullopt;
+    auto sinceEpoch = std::chrono::duration<double>(seconds + kReferenceDateUnixSeconds);
+    out.push_back({*secret, *model, *environment,
+                   Time{} + std::chrono::duration_cast<Duration>(sinceEpoch)});
+  }
+  return out;
+}
+
+}  // namespace corvid
