@@ -29,21 +29,12 @@
 #include "base/task.h"
 #include "base/time.h"
 #include "push/push_client.h"
+#include "watcher/change_detection.h"
 #include "watcher/health.h"
 #include "watcher/platform.h"
 #include "watcher/web_engine.h"
 
 namespace corvid {
-
-// One detected incoming message.
-struct NewMessage {
-  std::string threadKey;
-  std::string username;
-  std::string title;
-  std::string snippet;
-  std::string messageId;
-  bool operator==(const NewMessage&) const = default;
-};
 
 struct WatcherDependencies {
   Scheduler& scheduler;
