@@ -34,10 +34,10 @@ Watcher::Watcher(WatcherDependencies deps)
       push_(std::make_unique<PushClient>(PushClient::Dependencies{
           deps_.settings, deps_.log, deps_.clock, deps_.transport, deps_.computerName,
           deps_.defaultRelayOrigin})),
-      baselineAt_(deps_.clock.now()),
-      startedAt_(baselineAt_),
-      lastSuccessfulRead_(baselineAt_),
-      lastRefetch_(baselineAt_),
+      detection_{{}, {}, false, deps_.clock.now()},
+      startedAt_(detection_.baselineAt),
+      lastSuccessfulRead_(detection_.baselineAt),
+      lastRefetch_(detection_.baselineAt),
       alive_(std::make_shared<Watcher*>(this)) {
   // The web view keeps the user's own session in the engine's persistent
   // data store, separate from any browser.
@@ -120,9 +120,20 @@ Health Watcher::health() const {
   return deriveHealth(in, now());
 }
 
-Task<void> Watcher::tick() {
-  tickAt_ = now();
-  co_return;
+std::optional<std::string> Watcher::setLaunchAtLogin(bool on) {
+  const std::string wanted = on ? "on" : "off";
+  auto error = on ? deps_.loginItem.registerItem() : deps_.loginItem.unregisterItem();
+  if (!error) {
+    deps_.log.log("launch at login: " + wanted + " → status " +
+                  std::to_string(static_cast<int>(deps_.loginItem.status())));
+    launchAtLogin_ = deps_.loginItem.status();
+    return std::nullopt;
+  }
+  deps_.log.log("launch at login: " + wanted + " failed " + std::to_string(error->code));
+  launchAtLogin_ = deps_.loginItem.status();
+  return "설정하지 못했습니다: " + error->description;
 }
+
+void Watcher::refreshLaunchAtLogin() { launchAtLogin_ = deps_.loginItem.status(); }
 
 }  // namespace corvid

@@ -122,7 +122,23 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   // One run of the read loop, started by the 2-second timer.
   Task<void> tick();
 
+  // Pieces of the read loop, public for the views and for tests.
+  static bool isLoginPath(std::string_view path);
+  // A non-empty "sessionid" cookie of the service's own domain exists.
+  Task<bool> hasSessionCookie();
+  // The only writer of `sessionState`: logs, reports and announces changes.
+  Task<void> setSession(std::string state, std::string reason);
+  Task<void> readBadge();
+  Task<void> sendStatus(std::string status);
+  Task<void> deliver(std::vector<NewMessage> events);
+  Task<void> refetchStore();
+  // Posts a desktop notification without waiting for it.
+  void notifyLocally(const std::string& title, const std::string& body, const std::string& prefix);
+
  private:
+  Task<void> readInbox();
+  Task<void> failedRead(const std::optional<Json>& result);
+  Task<void> badgeOnlyNotification();
   void webContentProcessDidTerminate() override;
   void networkPathUpdate(bool online);
   Time now() const { return deps_.clock.now(); }
@@ -150,10 +166,8 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   bool loggedOutByUser_;
   std::unique_ptr<PushClient> push_;
   std::unique_ptr<WebView> webView_;
-  std::map<std::string, std::string> lastIds_;
-  std::map<std::string, double> lastTsSeen_;
-  bool baselineDone_ = false;
-  Time baselineAt_;
+  // lastIds, lastTsSeen, baselineDone and baselineAt.
+  DetectionState detection_;
   Time startedAt_;
   Time lastSuccessfulRead_;
   Time lastRefetch_;
