@@ -1,0 +1,188 @@
+// The read loop: one tick every 2 seconds looks where the web view is and
+// reads the inbox, recognises a login page, or steers a stray page back.
+#include <array>
+
+#include "base/url.h"
+#include "scripts/page_scripts.h"
+#include "watcher/watcher.h"
+
+namespace corvid {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string firstPathComponent(const std::string& path) {
+  std::size_t i = 0;
+  while (i < path.size()) {
+    std::size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    if (j > i) return path.substr(i, j - i);
+    i = j + 1;
+  }
+  return "-";
+}
+
+// The snapshot rows when the read is accepted: a dictionary whose `source`
+// is "connection" and whose `threads` is a list of dictionaries.
+const Json* acceptedThreads(const std::optional<Json>& result) {
+  if (!result || !result->is_object()) return nullptr;
+  auto source = result->find("source");
+  if (source == result->end() || !source->is_string() || *source != "connection") return nullptr;
+  auto threads = result->find("threads");
+  if (threads == result->end() || !threads->is_array()) return nullptr;
+  for (const Json& row : *threads) {
+    if (!row.is_object()) return nullptr;
+  }
+  return &*threads;
+}
+
+}  // namespace
+
+bool Watcher::isLoginPath(std::string_view path) {
+  static constexpr std::array<std::string_view, 5> prefixes = {"/accounts/", "/challenge", "/auth_platform",
+                                                               "/two_factor", "/consent"};
+  for (auto p : prefixes) {
+    if (path.substr(0, p.size()) == p) return true;
+  }
+  return false;
+}
+
+Task<bool> Watcher::hasSessionCookie() {
+  std::vector<Cookie> cookies = co_await webView_->allCookies();
+  for (const Cookie& c : cookies) {
+    if (c.name != "sessionid" || c.value.empty()) continue;
+    // The cookie's domain is the service's domain or one under it.
+    std::string domain = c.domain;
+    if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
+    if (domain == serviceDomain_ ||
+        (domain.size() > serviceDomain_.size() &&
+         domain.compare(domain.size() - serviceDomain_.size(), serviceDomain_.size(), serviceDomain_) == 0 &&
+         domain[domain.size() - serviceDomain_.size() - 1] == '.')) {
+      co_return true;
+    }
+  }
+  co_return false;
+}
+
+Task<void> Watcher::tick() {
+  tickAt_ = now();
+  const std::string path = urlPath(webView_->url().value_or(""));
+
+  if (isLoginPath(path)) {
+    co_await setSession("logged_out", "login page");
+    if (secondsBetween(lastTickLog_, now()) > 60.0) {
+      lastTickLog_ = now();
+      deps_.log.log("tick: login page (" + firstPathComponent(path) + ")");
+    }
+    co_return;
+  }
+
+  // The inbox, and conversation pages ("/direct/t/…"), are read.
+  if (path.rfind("/direct", 0) == 0) {
+    co_await readInbox();
+    co_return;
+  }
+
+  if (path.empty() || webView_->isLoading()) co_return;
+
+  if (!co_await hasSessionCookie()) {
+    co_await setSession("logged_out", "no session");
+    co_return;
+  }
+  if (!inspecting_ && secondsBetween(lastInboxNavigation_, now()) > 15.0) {
+    lastInboxNavigation_ = now();
+    reload("not inbox");
+  }
+}
+
+Task<void> Watcher::readInbox() {
+  std::optional<Json> result = co_await runInboxSnapshot(*webView_);
+  const Json* threads = acceptedThreads(result);
+  if (!threads) {
+    co_await failedRead(result);
+    co_return;
+  }
+
+  lastSuccessfulRead_ = now();
+  reloadScheduled_ = false;
+  lastReadAt_ = now();
+  threads_ = static_cast<int>(threads->size());
+  if (auto name = result->find("viewerUsername"); name != result->end() && name->is_string()) {
+    const auto& text = name->get_ref<const std::string&>();
+    if (!text.empty() && text != viewerUsername_.get()) viewerUsername_ = text;
+  }
+
+  std::vector<ThreadRow> rows;
+  rows.reserve(threads->size());
+  for (const Json& row : *threads) rows.push_back(ThreadRow::fromJson(row));
+  result.reset();
+
+  const int badgeBefore = igBadge_;
+  co_await readBadge();
+
+  // Change detection runs in one go, without suspension: a tick that starts
+  // while this one waits for the badge or delivers already sees the updated
+  // maps and does not announce the same messages again.
+  unread_ = countUnread(rows);
+  DetectionResult detected = detectChanges(rows, detection_, includeSnippet_, now());
+  if (detected.baseline) deps_.log.log(baselineLine(detected));
+  if (detected.changed > 0 || secondsBetween(lastTickLog_, now()) > 300.0) {
+    lastTickLog_ = now();
+    deps_.log.log(tickLine(detected));
+  }
+
+  if (sessionState_.get() != "ok") co_await setSession("ok", "");
+
+  if (!detected.events.empty()) {
+    // Give the page up to 1.5 seconds to raise its badge, so that the
+    // notification carries the new count.
+    for (int i = 0; i < 5 && igBadge_ == badgeBefore; ++i) {
+      co_await sleepFor(deps_.scheduler, 300ms);
+      co_await readBadge();
+    }
+    co_await deliver(std::move(detected.events));
+  } else {
+    co_await badgeOnlyNotification();
+  }
+
+  if (secondsBetween(lastRefetch_, now()) > 300.0) {
+    lastRefetch_ = now();
+    co_await refetchStore();
+  } else {
+    double interval = push_->connectionProblem() ? 30.0 : 300.0;
+    if (secondsBetween(lastHeartbeat_, now()) > interval) co_await sendStatus("ok");
+  }
+}
+
+Task<void> Watcher::failedRead(const std::optional<Json>& result) {
+  const double age = secondsBetween(lastSuccessfulRead_, now());
+  if (secondsBetween(lastTickLog_, now()) > 60.0) {
+    lastTickLog_ = now();
+    std::string source = "-";
+    if (result && result->is_object()) {
+      if (auto s = result->find("source"); s != result->end() && s->is_string()) source = s->get<std::string>();
+    }
+    deps_.log.log("tick: store missing " + std::to_string(static_cast<long long>(age)) +
+                  "s path=direct source=" + source);
+  }
+  // Once per outage: reload() sets reloadScheduled, and only an accepted
+  // read clears it.
+  if (age > 120.0 && !reloadScheduled_ && !inspecting_) reload("store missing");
+  if (age > 600.0) co_await setSession("error", "store missing");
+}
+
+Task<void> Watcher::refetchStore() {
+  std::optional<Json> result = co_await runStoreRefetch(*webView_);
+  if (result && result->is_object()) {
+    auto ok = result->find("ok");
+    if (ok != result->end() && ok->is_boolean() && ok->get<bool>()) co_return;
+  }
+  std::string reason = "-";
+  if (result && result->is_object()) {
+    if (auto r = result->find("reason"); r != result->end() && r->is_string()) reason = r->get<std::string>();
+  }
+  deps_.systemLog.message("refetch failed: " + reason);
+}
+
+}  // namespace corvid
