@@ -16,8 +16,8 @@ std::string prettyHostname() {
     return {};
   }
   GVariant* reply = g_dbus_connection_call_sync(
-      bus, "org.freedesktop.hostname1", "/org/freedesktop/hostname1", "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", "org.freedesktop.hostname1", "PrettyHostname"), G_VARIANT_TYPE("(v)"),
+      bus, "org.freedesktop.hostname1", "/org/freedesktop/hostname1", "org.freedesktop.DBus.Properties",
+      "Get", g_variant_new("(ss)", "org.freedesktop.hostname1", "PrettyHostname"), G_VARIANT_TYPE("(v)"),
       G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, &error);
   g_object_unref(bus);
   if (!reply) {
