@@ -126,6 +126,8 @@ TEST(ComputerName, PrettyHostnameFirstThenTheHostName) {
   ASSERT_TRUE(hostnamed.ready());
   hostnamed.setPrettyName("철수의 노트북");
   EXPECT_EQ(systemComputerName(), "철수의 노트북");
+  hostnamed.setPrettyName(" 연구실 PC\n");
+  EXPECT_EQ(systemComputerName(), "연구실 PC");
   hostnamed.setPrettyName("");
   EXPECT_EQ(systemComputerName(), host);
   hostnamed.setPrettyName("  ");
