@@ -70,7 +70,8 @@ Task<void> Watcher::tick() {
   const std::string path = urlPath(webView_->url().value_or(""));
 
   if (isLoginPath(path)) {
-    co_await setSession("logged_out", "login page");
+    auto set = setSession("logged_out", "login page");
+    co_await std::move(set);
     if (secondsBetween(lastTickLog_, now()) > 60.0) {
       lastTickLog_ = now();
       deps_.log.log("tick: login page (" + firstPathComponent(path) + ")");
@@ -87,7 +88,8 @@ Task<void> Watcher::tick() {
   if (path.empty() || webView_->isLoading()) co_return;
 
   if (!co_await hasSessionCookie()) {
-    co_await setSession("logged_out", "no session");
+    auto set = setSession("logged_out", "no session");
+    co_await std::move(set);
     co_return;
   }
   if (!inspecting_ && secondsBetween(lastInboxNavigation_, now()) > 15.0) {
@@ -97,7 +99,7 @@ Task<void> Watcher::tick() {
 }
 
 Task<void> Watcher::readInbox() {
-  std::optional<Json> result = co_await runInboxSnapshot(*webView_);
+  std::optional<Json> result = co_await scripts::runInboxSnapshot(*webView_);
   const Json* threads = acceptedThreads(result);
   if (!threads) {
     co_await failedRead(result);
@@ -132,7 +134,10 @@ Task<void> Watcher::readInbox() {
     deps_.log.log(tickLine(detected));
   }
 
-  if (sessionState_.get() != "ok") co_await setSession("ok", "");
+  if (sessionState_.get() != "ok") {
+    auto set = setSession("ok", "");
+    co_await std::move(set);
+  }
 
   if (!detected.events.empty()) {
     // Give the page up to 1.5 seconds to raise its badge, so that the
@@ -151,7 +156,10 @@ Task<void> Watcher::readInbox() {
     co_await refetchStore();
   } else {
     double interval = push_->connectionProblem() ? 30.0 : 300.0;
-    if (secondsBetween(lastHeartbeat_, now()) > interval) co_await sendStatus("ok");
+    if (secondsBetween(lastHeartbeat_, now()) > interval) {
+      auto report = sendStatus("ok");
+      co_await std::move(report);
+    }
   }
 }
 
@@ -169,11 +177,14 @@ Task<void> Watcher::failedRead(const std::optional<Json>& result) {
   // Once per outage: reload() sets reloadScheduled, and only an accepted
   // read clears it.
   if (age > 120.0 && !reloadScheduled_ && !inspecting_) reload("store missing");
-  if (age > 600.0) co_await setSession("error", "store missing");
+  if (age > 600.0) {
+    auto set = setSession("error", "store missing");
+    co_await std::move(set);
+  }
 }
 
 Task<void> Watcher::refetchStore() {
-  std::optional<Json> result = co_await runStoreRefetch(*webView_);
+  std::optional<Json> result = co_await scripts::runStoreRefetch(*webView_);
   if (result && result->is_object()) {
     auto ok = result->find("ok");
     if (ok != result->end() && ok->is_boolean() && ok->get<bool>()) co_return;

@@ -21,7 +21,8 @@ Task<void> Watcher::setSession(std::string state, std::string reason) {
   sessionState_ = state;
   deps_.log.log("session: " + old + " → " + state + (reason.empty() ? "" : " (" + reason + ")"));
 
-  co_await sendStatus(state);
+  auto report = sendStatus(state);
+  co_await std::move(report);
 
   const bool watching = everWatched_ && !loggedOutByUser_;
   const auto hour = static_cast<long long>(
@@ -33,15 +34,17 @@ Task<void> Watcher::setSession(std::string state, std::string reason) {
     // session is lost.
     if (lastSessionPushHour_ != hour) {
       lastSessionPushHour_ = hour;
-      co_await push_->push({"logged_out", "Mac에서 Instagram 로그인이 풀렸습니다",
-                            "Mac의 Corvid 메뉴 › 다시 로그인…에서 로그인해 주세요", "", "", -1, ""});
+      auto sent = push_->push("logged_out", "Mac에서 Instagram 로그인이 풀렸습니다",
+                              "Mac의 Corvid 메뉴 › 다시 로그인…에서 로그인해 주세요", "", "", -1, "");
+      co_await std::move(sent);
     }
   }
 
   if (state == "ok") {
     if (old == "logged_out" && watching) {
       notifyLocally("다시 지켜보는 중", "Instagram 받은편지함을 다시 지켜봅니다.", "resumed");
-      co_await push_->push({"resumed", "Corvid 알림 재개", "Mac에서 다시 받은편지함을 지켜봅니다", "", "", -1, ""});
+      auto sent = push_->push("resumed", "Corvid 알림 재개", "Mac에서 다시 받은편지함을 지켜봅니다", "", "", -1, "");
+      co_await std::move(sent);
     }
     everWatched_ = true;
     deps_.settings.setBool(kEverWatchedKey, true);

@@ -19,14 +19,14 @@ int integerOf(const Json& obj, const char* key, int fallback) {
   return static_cast<int>(v);
 }
 
-Json statusBody(const std::string& status, int badge, int unread, int threads) {
-  return Json{{"status", status}, {"badge", badge}, {"unread", unread}, {"threads", threads}};
+JsonObject statusBody(const std::string& status, int badge, int unread, int threads) {
+  return JsonObject{{"status", status}, {"badge", badge}, {"unread", unread}, {"threads", threads}};
 }
 
 }  // namespace
 
 Task<void> Watcher::readBadge() {
-  std::optional<Json> result = co_await runBadge(*webView_);
+  std::optional<Json> result = co_await scripts::runBadge(*webView_);
   if (!result || !result->is_object()) co_return;
   const int value = integerOf(*result, "badge", -1);
   const int old = igBadge_;
@@ -44,7 +44,8 @@ Task<void> Watcher::readBadge() {
 Task<void> Watcher::badgeOnlyNotification() {
   if (igBadge_ >= 0 && igBadge_ != lastBadgePushed_ && lastBadgePushed_ != -2) {
     lastBadgePushed_ = igBadge_;
-    co_await push_->push({"badge", "", "", "", "", igBadge_, ""});
+    auto sent = push_->push("badge", "", "", "", "", igBadge_, "");
+    co_await std::move(sent);
   }
 }
 
@@ -52,8 +53,8 @@ Task<void> Watcher::deliver(std::vector<NewMessage> events) {
   int pushed = 0;
   for (const NewMessage& m : events) {
     // The badge is read afresh for each message.
-    pushed += co_await push_->push({"message", m.title, m.snippet, m.threadKey, m.username, igBadge_,
-                                    collapseId(m.messageId)});
+    auto sent = push_->push("message", m.title, m.snippet, m.threadKey, m.username, igBadge_, collapseId(m.messageId));
+    pushed += co_await std::move(sent);
   }
   if (pushed >= 1) {
     lastEventAt_ = now();
@@ -66,24 +67,29 @@ Task<void> Watcher::deliver(std::vector<NewMessage> events) {
 
 Task<void> Watcher::sendStatus(std::string status) {
   lastHeartbeat_ = now();
-  const Json body = statusBody(status, igBadge_, unread_, threads_);
+  const JsonObject body = statusBody(status, igBadge_, unread_, threads_);
   const std::vector<PushClient::Pairing> pairings = push_->pairings();
   for (const auto& p : pairings) {
     // Failures are left to the push client's problem texts.
-    co_await push_->request("/v1/status", "POST", p.secret, body);
+    auto sent = push_->request("/v1/status", "POST", p.secret, body);
+    co_await std::move(sent);
   }
 }
 
 Task<void> Watcher::sendCurrentStatus() {
   std::string state = sessionState_;
-  co_await sendStatus(state == "unknown" ? "ok" : state);
+  auto report = sendStatus(state == "unknown" ? "ok" : state);
+  co_await std::move(report);
 }
 
 Task<void> Watcher::sendStoppedStatus() {
   deps_.log.log("quit: status stopped");
-  const Json body = statusBody("stopped", igBadge_, unread_, threads_);
+  const JsonObject body = statusBody("stopped", igBadge_, unread_, threads_);
   const std::vector<PushClient::Pairing> pairings = push_->pairings();
-  for (const auto& p : pairings) co_await push_->request("/v1/status", "POST", p.secret, body);
+  for (const auto& p : pairings) {
+    auto sent = push_->request("/v1/status", "POST", p.secret, body);
+    co_await std::move(sent);
+  }
 }
 
 }  // namespace corvid
