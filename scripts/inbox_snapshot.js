@@ -131,8 +131,9 @@ const mailboxes = [];
 for (const id of src.getRecordIDs()) {
   const r = src.get(id);
   if (!r) continue;
-  if (r.__typename === THREAD) allThreads.push(r);
-  else if (/Mailbox$/.test(text(r.__typename))) mailboxes.push(r);
+  const type = r.__typename;
+  if (type === THREAD) allThreads.push(r);
+  else if (typeof type === "string" && type.endsWith("Mailbox")) mailboxes.push(r);
 }
 
 const isConnKey = (k) => k.startsWith("__") && k.includes("_connection(") && !k.includes("PENDING");
@@ -295,13 +296,46 @@ const firstText = (r, keys) => {
 };
 const snippetOf = (m) => norm(text(m.igd_snippet) || text(m.text_body));
 
+const unavailableOf = (m) => !!m.tombstone_reason || /unavailable/i.test(text(m.igd_snippet));
+const emptyTextOf = (m) => {
+  if (text(m.content_type) !== "TEXT" || text(m.text_body).trim() !== "") return false;
+  const c = get(m.content);
+  return !!c && text(c.__typename).endsWith("SlideMessageText");
+};
+const NOT_COUNTABLE = /ADMIN|_LOG_|TOMBSTONE|_XMAT$/;
+const folderText = (v) => (v == null || v === "" || v === 0 || v === "0" ? "" : String(v));
+const ACTOR_KEYS = ["sender_fbid", "actor_fbid", "user_fbid", "sender_id", "actor_id", "user_id"];
+const EMOJI_KEYS = ["emoji", "reaction", "reaction_emoji", "text"];
+
+// What one message is, worked out once per run of a row.
+const messageFacts = (m, viewerIds) => {
+  const sender = text(m.sender_fbid);
+  return { m, id: msgIdOf(m), ts: num(m.timestamp_ms), sender, mine: viewerIds.includes(sender), log: false };
+};
+
+const describe = (f) => {
+  if (!f) return "none";
+  const m = f.m;
+  const exp = num(m.expiration_timestamp_ms);
+  return (
+    "mine=" + f.mine +
+    " type=" + text(m.content_type) +
+    " content=" + contentTypeName(m) +
+    " text=" + text(m.text_body).length +
+    " snip=" + text(m.igd_snippet).trim().length +
+    " tomb=" + (m.tombstone_reason ? "y" : "n") +
+    " expired=" + (exp > 0 && exp < now ? "y" : "n") +
+    " reported=" + !!m.is_reported +
+    " rlog=" + f.log
+  );
+};
+
 const rowOf = (t) => {
   const viewer = get(t.viewer) || {};
   const viewerFbid = text(viewer.interop_messaging_user_fbid);
   const viewerIds = [viewerFbid, text(viewer.id), text(viewer.pk), text(t.viewer_id)].filter(
     (s) => s !== "" && s !== "0",
   );
-  const isMine = (m) => viewerIds.includes(text(m.sender_fbid));
   // Comparisons against the viewer's fbid alone need a known fbid.
   const isViewerFbid = (s) => viewerFbid !== "" && s === viewerFbid;
 
@@ -319,12 +353,11 @@ const rowOf = (t) => {
         const m = get(edge.node);
         if (!m) continue;
         found++;
-        const ts = num(m.timestamp_ms);
-        if (newest === null || ts > newest) newest = ts;
-        const mid = msgIdOf(m);
-        if (seenMsg.has(mid)) continue;
-        seenMsg.add(mid);
-        kept.push(m);
+        const f = messageFacts(m, viewerIds);
+        if (newest === null || f.ts > newest) newest = f.ts;
+        if (seenMsg.has(f.id)) continue;
+        seenMsg.add(f.id);
+        kept.push(f);
       }
     }
     const age = newest === null ? -1 : Math.round((now - newest) / 1000);
@@ -335,31 +368,27 @@ const rowOf = (t) => {
   const logIds = new Set();
   let best = null;
   let reactionKeys = null;
-  for (const m of kept) {
+  for (const f of kept) {
+    const m = f.m;
+    if (m.reactions == null && m.msg_reactions == null) continue;
     for (const r of listOf(m.reactions).concat(listOf(m.msg_reactions))) {
       if (reactionKeys === null) reactionKeys = Object.keys(r).filter((k) => !k.startsWith("__")).join(",");
       const lid = text(r.log_message_id);
       if (lid) logIds.add(lid);
       const time = num(r.timestamp_ms) || num(r.created_at_ms) || num(r.timestamp);
-      if (best === null || time > best.time) best = { time, r, m };
+      if (best === null || time > best.time) best = { time, r, f };
     }
   }
-  const isReactionLog = (m) => logIds.has(msgIdOf(m));
-  const unavailable = (m) => !!m.tombstone_reason || /unavailable/i.test(text(m.igd_snippet));
-  const emptyText = (m) => {
-    if (text(m.content_type) !== "TEXT" || text(m.text_body).trim() !== "") return false;
-    const c = get(m.content);
-    return !!c && text(c.__typename).endsWith("SlideMessageText");
-  };
+  if (logIds.size > 0) for (const f of kept) f.log = logIds.has(f.id);
 
-  const sorted = kept.slice().sort((a, b) => num(b.timestamp_ms) - num(a.timestamp_ms));
-  const displayable = sorted.filter((m) => (isMine(m) ? !unavailable(m) : !emptyText(m)));
+  const sorted = kept.slice().sort((a, b) => b.ts - a.ts);
+  const displayable = sorted.filter((f) => (f.mine ? !unavailableOf(f.m) : !emptyTextOf(f.m)));
   const newestMsg = sorted.length > 0 ? sorted[0] : null;
   let last = displayable.length > 0 ? displayable[0] : newestMsg;
   let previewKind = "message";
-  if (last && isReactionLog(last)) {
-    if (isMine(last)) {
-      const other = displayable.find((m) => !isReactionLog(m));
+  if (last && last.log) {
+    if (last.mine) {
+      const other = displayable.find((f) => !f.log);
       if (other) {
         last = other;
         previewKind = "after-my-reaction";
@@ -373,33 +402,22 @@ const rowOf = (t) => {
   // A receipt without a watermark gives NaN: no message counts as newer.
   const watermark = receipt ? Number(receipt.watermark_timestamp_ms) : 0;
 
-  const countable = (m) =>
-    !isReactionLog(m) && !unavailable(m) && !/ADMIN|_LOG_|TOMBSTONE|_XMAT$/.test(text(m.content_type));
-  const unreadMsgs = sorted.filter((m) => countable(m) && !isMine(m) && num(m.timestamp_ms) > watermark);
-  const unreadAny = sorted.some((m) => !isMine(m) && num(m.timestamp_ms) > watermark);
+  const unreadMsgs = [];
+  let unreadAny = false;
+  for (const f of sorted) {
+    if (f.mine || !(f.ts > watermark)) continue;
+    unreadAny = true;
+    if (!f.log && !NOT_COUNTABLE.test(text(f.m.content_type)) && !unavailableOf(f.m)) unreadMsgs.push(f);
+  }
 
-  const describe = (m) => {
-    if (!m) return "none";
-    const exp = num(m.expiration_timestamp_ms);
-    return (
-      "mine=" + isMine(m) +
-      " type=" + text(m.content_type) +
-      " content=" + contentTypeName(m) +
-      " text=" + text(m.text_body).length +
-      " snip=" + text(m.igd_snippet).trim().length +
-      " tomb=" + (m.tombstone_reason ? "y" : "n") +
-      " expired=" + (exp > 0 && exp < now ? "y" : "n") +
-      " reported=" + !!m.is_reported +
-      " rlog=" + isReactionLog(m)
-    );
-  };
-  const signature = last
+  const lm = last ? last.m : null;
+  const signature = lm
     ? [
-        isMine(last) ? "me" : "them",
-        text(last.content_type),
-        contentTypeName(last),
-        text(last.text_body) !== "" ? "text" : "notext",
-        text(last.igd_snippet).trim().replace(/[A-Za-z\uAC00-\uD7A3]/g, "x"),
+        last.mine ? "me" : "them",
+        text(lm.content_type),
+        contentTypeName(lm),
+        text(lm.text_body) !== "" ? "text" : "notext",
+        text(lm.igd_snippet).trim().replace(/[A-Za-z\uAC00-\uD7A3]/g, "x"),
       ].join("|")
     : "";
 
@@ -420,19 +438,16 @@ const rowOf = (t) => {
     }
   }
 
-  const lastTs = last ? num(last.timestamp_ms) : 0;
+  const lastTs = last ? last.ts : 0;
   const reactionTs = best ? best.time : 0;
   const activityTs = num(t.last_activity_timestamp_ms);
-  const folderText = (v) => (v == null || v === "" || v === 0 || v === "0" ? "" : String(v));
-  const actor = best
-    ? firstText(best.r, ["sender_fbid", "actor_fbid", "user_fbid", "sender_id", "actor_id", "user_id"])
-    : "";
+  const id = idOf(t);
 
   const row = {
     key: text(t.thread_key),
-    id: idOf(t),
+    id,
     fbid: text(t.thread_fbid),
-    connMask: masks.get(idOf(t)) || 0,
+    connMask: masks.get(id) || 0,
     recIdLen: text(t.id).length,
     title,
     username: !t.is_group && users.length === 1 ? text(users[0].username) : "",
@@ -442,7 +457,7 @@ const rowOf = (t) => {
       avatar: text(u.profile_pic_url),
       verified: !!u.is_verified,
     })),
-    snippet: last ? snippetOf(last) : "",
+    snippet: lm ? snippetOf(lm) : "",
     previewKind,
     newestInfo: describe(newestMsg),
     lastInfo: describe(last),
@@ -451,21 +466,21 @@ const rowOf = (t) => {
     resolvedUnreadCount: typeof unreadCountV === "number" ? unreadCountV : -1,
     resolvedIsUnread: typeof isUnreadV === "boolean" ? isUnreadV : null,
     resolvedTitle: typeof titleV === "string" ? titleV : "",
-    contentType: last ? text(last.content_type) : "",
-    lastId: last ? msgIdOf(last) : "",
-    lastMine: last ? isMine(last) : false,
+    contentType: lm ? text(lm.content_type) : "",
+    lastId: last ? last.id : "",
+    lastMine: last ? last.mine : false,
     unreadCount: unreadMsgs.length,
     fetchedMessages: kept.length,
     lastTs,
     watermark,
     hasReceipt: !!receipt,
     markedUnread: !!t.marked_as_unread,
-    msgInfo: msgInfo.join(" ") + " unreadTypes=" + unreadMsgs.map((m) => text(m.content_type) || "?").join(","),
-    unreadSenders: new Set(unreadMsgs.map((m) => text(m.sender_fbid))).size,
+    msgInfo: msgInfo.join(" ") + " unreadTypes=" + unreadMsgs.map((f) => text(f.m.content_type) || "?").join(","),
+    unreadSenders: new Set(unreadMsgs.map((f) => f.sender)).size,
     reactionTs,
-    reactionEmoji: best ? firstText(best.r, ["emoji", "reaction", "reaction_emoji", "text"]) : "",
-    reactionByMe: best ? isViewerFbid(actor) : false,
-    reactionOnMine: best ? isViewerFbid(text(best.m.sender_fbid)) : false,
+    reactionEmoji: best ? firstText(best.r, EMOJI_KEYS) : "",
+    reactionByMe: best ? isViewerFbid(firstText(best.r, ACTOR_KEYS)) : false,
+    reactionOnMine: best ? isViewerFbid(best.f.sender) : false,
     reactionKeys: reactionKeys || "",
     ts: Math.max(activityTs, lastTs, reactionTs),
     sortBase: activityTs !== 0 ? activityTs : Math.max(lastTs, reactionTs),
@@ -483,9 +498,9 @@ const rowOf = (t) => {
   };
   if (recentN > 0) {
     row.recent = displayable
-      .filter((m) => !isMine(m))
+      .filter((f) => !f.mine)
       .slice(0, recentN)
-      .map((m) => ({ id: msgIdOf(m), ts: num(m.timestamp_ms), snippet: snippetOf(m) }));
+      .map((f) => ({ id: f.id, ts: f.ts, snippet: snippetOf(f.m) }));
   }
   return row;
 };
