@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/task.h"
+
 namespace corvid {
 
 // Reports whether the machine has a usable network path. `start` may call
@@ -43,6 +45,22 @@ class LoginItem {
   virtual std::optional<LoginItemError> unregisterItem() = 0;
   // Opens the desktop's settings for applications started at login.
   virtual void openSettings() = 0;
+};
+
+}  // namespace corvid
+
+namespace corvid {
+
+// Desktop notifications posted by the app itself (a lost login, resumed
+// watching). Failures and refused permission drop the notification silently.
+class DesktopNotifier {
+ public:
+  virtual ~DesktopNotifier() = default;
+  // Asks for permission to show alerts with sound; answers whether granted.
+  virtual Task<bool> requestAuthorization() = 0;
+  // Shows a notification now. `identifier` is a prefix, "-", and whole
+  // seconds since the Unix epoch; a click on it is routed by that prefix.
+  virtual void post(const std::string& identifier, const std::string& title, const std::string& body) = 0;
 };
 
 }  // namespace corvid

@@ -1,0 +1,189 @@
+// In-memory stand-ins for the platform services, for unit tests of the core.
+// Each fake can write what happens to it into a shared journal, so that a
+// test can check the order of calls across services.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/http.h"
+#include "base/scheduler.h"
+#include "watcher/platform.h"
+#include "watcher/web_engine.h"
+
+namespace corvid::testing {
+
+using Journal = std::vector<std::string>;
+
+class FakeWebView : public WebView {
+ public:
+  FakeWebView(Scheduler& scheduler, Journal* journal) : scheduler_(scheduler), journal_(journal) {}
+
+  // What the tests read and steer.
+  std::vector<std::string> loads;
+  std::optional<std::string> currentURL;
+  bool loading = false;
+  std::vector<Cookie> cookies;
+  int dataRemovals = 0;
+  WebViewDelegate* delegate = nullptr;
+  std::vector<UserScript> userScripts;
+  // Answers a script call (body, arguments). By default every call fails.
+  std::function<ScriptResult(std::string_view body, const Json& arguments)> scripts;
+  // How long a script call takes (virtual time).
+  Duration scriptDelay = std::chrono::milliseconds(0);
+  int scriptCalls = 0;
+
+  void load(const std::string& url) override {
+    loads.push_back(url);
+    currentURL = url;
+    if (journal_) journal_->push_back("web: load " + url);
+  }
+  void loadHTML(const std::string& html, const std::optional<std::string>& base) override {
+    loads.push_back("html:" + html);
+    currentURL = base;
+  }
+  std::optional<std::string> url() const override { return currentURL; }
+  bool isLoading() const override { return loading; }
+
+  Task<ScriptResult> callAsyncJavaScript(std::string_view body, const Json& arguments,
+                                         const std::string& world) override {
+    ++scriptCalls;
+    std::string text(body);
+    Json args = arguments;
+    (void)world;
+    if (scriptDelay > Duration::zero()) co_await sleepFor(scheduler_, scriptDelay);
+    if (!scripts) co_return ScriptResult{std::string("no script handler"), std::nullopt};
+    co_return scripts(text, args);
+  }
+  Task<std::vector<Cookie>> allCookies() override { co_return cookies; }
+  Task<void> removeAllWebsiteData() override {
+    ++dataRemovals;
+    cookies.clear();
+    if (journal_) journal_->push_back("web: remove all data");
+    co_return;
+  }
+  void addUserScript(const UserScript& s) override { userScripts.push_back(s); }
+  void addScriptMessageHandler(const std::string&, const std::string&,
+                               std::function<void(const ScriptMessage&)>) override {}
+  void setDelegate(WebViewDelegate* d) override {
+    delegate = d;
+    if (journal_ && d) journal_->push_back("web: delegate");
+  }
+
+  void terminateWebProcess() {
+    if (delegate) delegate->webContentProcessDidTerminate();
+  }
+
+ private:
+  Scheduler& scheduler_;
+  Journal* journal_;
+};
+
+class FakeWebEngine : public WebEngine {
+ public:
+  FakeWebEngine(Scheduler& scheduler, Journal* journal = nullptr) : scheduler_(scheduler), journal_(journal) {}
+  std::unique_ptr<WebView> createWebView(const WebViewConfiguration& c, int w, int h) override {
+    configuration = c;
+    width = w;
+    height = h;
+    if (journal_) journal_->push_back("web: create " + std::to_string(w) + "x" + std::to_string(h));
+    auto v = std::make_unique<FakeWebView>(scheduler_, journal_);
+    last = v.get();
+    return v;
+  }
+  FakeWebView* last = nullptr;
+  WebViewConfiguration configuration;
+  int width = 0, height = 0;
+
+ private:
+  Scheduler& scheduler_;
+  Journal* journal_;
+};
+
+class FakeNetworkMonitor : public NetworkMonitor {
+ public:
+  explicit FakeNetworkMonitor(Journal* journal = nullptr) : journal_(journal) {}
+  void start(std::function<void(bool)> h) override {
+    handler = std::move(h);
+    if (journal_) journal_->push_back("network: start");
+  }
+  void update(bool online) { handler(online); }
+  std::function<void(bool)> handler;
+
+ private:
+  Journal* journal_;
+};
+
+class FakeProcessActivity : public ProcessActivity {
+ public:
+  explicit FakeProcessActivity(Journal* journal = nullptr) : journal_(journal) {}
+  void begin(std::string_view reason) override {
+    if (journal_) journal_->push_back("activity: " + std::string(reason));
+  }
+
+ private:
+  Journal* journal_;
+};
+
+class FakeLoginItem : public LoginItem {
+ public:
+  LoginItemStatus current = LoginItemStatus::notRegistered;
+  std::optional<LoginItemError> nextError;
+  LoginItemStatus statusAfterRegister = LoginItemStatus::enabled;
+  int settingsOpened = 0;
+  LoginItemStatus status() override { return current; }
+  std::optional<LoginItemError> registerItem() override {
+    if (nextError) return std::exchange(nextError, std::nullopt);
+    current = statusAfterRegister;
+    return std::nullopt;
+  }
+  std::optional<LoginItemError> unregisterItem() override {
+    if (nextError) return std::exchange(nextError, std::nullopt);
+    current = LoginItemStatus::notRegistered;
+    return std::nullopt;
+  }
+  void openSettings() override { ++settingsOpened; }
+};
+
+class FakeNotifier : public DesktopNotifier {
+ public:
+  bool granted = true;
+  struct Posted {
+    std::string identifier, title, body;
+  };
+  std::vector<Posted> posted;
+  Task<bool> requestAuthorization() override { co_return granted; }
+  void post(const std::string& id, const std::string& title, const std::string& body) override {
+    posted.push_back({id, title, body});
+  }
+};
+
+// Records every request; answers with `respond` (by default 200 and "{}"),
+// after `delay` of virtual time.
+class FakeTransport : public HttpTransport {
+ public:
+  explicit FakeTransport(Scheduler& scheduler) : scheduler_(scheduler) {}
+  std::vector<HttpRequest> requests;
+  std::function<HttpResult(const HttpRequest&)> respond;
+  Duration delay = std::chrono::milliseconds(0);
+
+  Task<HttpResult> send(HttpRequest request) override {
+    requests.push_back(request);
+    if (delay > Duration::zero()) {
+      if (!co_await sleepFor(scheduler_, delay)) {
+        co_return HttpResult{std::nullopt, HttpFailure{HttpFailureKind::cancelled, 0, "cancelled"}};
+      }
+    }
+    if (respond) co_return respond(request);
+    co_return HttpResult{HttpResponse{200, "{}"}, {}};
+  }
+
+ private:
+  Scheduler& scheduler_;
+};
+
+}  // namespace corvid::testing

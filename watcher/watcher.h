@@ -1,0 +1,173 @@
+// The Watcher: Corvid's core object.
+//
+// It owns the watched web view (the user's own Instagram web session, kept
+// in the engine's persistent data store), the push client, and the read
+// loop: a repeating 2-second timer whose every firing starts one `tick()`.
+// It tracks the network path, keeps the process from idling, publishes the
+// state the views show and derives the overall health from it.
+//
+// There is one Watcher per process, made by the app at launch and kept until
+// the process ends. Main thread only. Ticks are not serialized: a tick that
+// suspends (page script, cookie list, relay request, badge wait) may overlap
+// the next one, so every rule that prevents double notifications updates its
+// state before the tick's first suspension.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/http.h"
+#include "base/log.h"
+#include "base/observable.h"
+#include "base/scheduler.h"
+#include "base/settings.h"
+#include "base/task.h"
+#include "base/time.h"
+#include "push/push_client.h"
+#include "watcher/change_detection.h"
+#include "watcher/health.h"
+#include "watcher/platform.h"
+#include "watcher/web_engine.h"
+
+namespace corvid {
+
+struct WatcherDependencies {
+  Scheduler& scheduler;
+  Clock& clock;
+  Settings& settings;
+  ActivityLog& log;
+  SystemLog& systemLog;
+  WebEngine& engine;
+  NetworkMonitor& network;
+  ProcessActivity& activity;
+  LoginItem& loginItem;
+  HttpTransport& transport;
+  DesktopNotifier& notifier;
+  // The computer's user-visible name for pairing labels and texts.
+  std::function<std::string()> computerName;
+  // The relay server used while the user has set none.
+  std::string defaultRelayOrigin;
+  // The watched service's web origin, "https://www.instagram.com" unless
+  // the CORVID_SERVICE_ORIGIN environment variable replaces it.
+  std::string serviceOrigin;
+};
+
+class Watcher : public ObservableObject, private WebViewDelegate {
+ public:
+  explicit Watcher(WatcherDependencies deps);
+  ~Watcher() override;
+
+  // --- published state -------------------------------------------------
+  const std::string& sessionState() const { return sessionState_; }
+  const std::optional<Time>& lastReadAt() const { return lastReadAt_; }
+  const std::optional<Time>& lastEventAt() const { return lastEventAt_; }
+  int unread() const { return unread_; }
+  int threads() const { return threads_; }
+  int igBadge() const { return igBadge_; }
+  const std::string& viewerUsername() const { return viewerUsername_; }
+  bool offline() const { return offline_; }
+  Time tickAt() const { return tickAt_; }
+  LoginItemStatus launchAtLogin() const { return launchAtLogin_; }
+  bool includeSnippet() const { return includeSnippet_; }
+
+  // --- plain state -----------------------------------------------------
+  // True while the Instagram window is open in inspect mode; suppresses
+  // automatic page reloads. Set by the window router.
+  bool inspecting() const { return inspecting_; }
+  void setInspecting(bool on) { inspecting_ = on; }
+  // Called each time the session becomes "ok"; installed by the app.
+  std::function<void()> onSessionOK;
+  bool everWatched() const { return everWatched_; }
+  bool loggedOutByUser() const { return loggedOutByUser_; }
+  Time startedAt() const { return startedAt_; }
+
+  PushClient& push() { return *push_; }
+  const PushClient& push() const { return *push_; }
+  WebView& webView() { return *webView_; }
+
+  // The inbox page: the service origin followed by "/direct/inbox/".
+  const std::string& inboxURL() const { return inboxURL_; }
+  // The service's own domain for the session-cookie check: the origin's
+  // host without a leading "www.".
+  const std::string& serviceDomain() const { return serviceDomain_; }
+
+  // --- operations ------------------------------------------------------
+  // Reloads the inbox page (a new navigation replaces any page shown).
+  void reload(std::string_view reason);
+  // Ends inspect mode; brings the page back to the inbox when it wandered.
+  void endInspecting();
+  // Stores the setting at once under "includeSnippet".
+  void setIncludeSnippet(bool on);
+
+  // Turns launch at login on or off; answers the error text on failure.
+  // Re-reads the login-item status either way.
+  std::optional<std::string> setLaunchAtLogin(bool on);
+  // Re-reads the login-item status (the user may have changed it elsewhere).
+  void refreshLaunchAtLogin();
+  // Logs out of the watched service: wipes all website data of the view.
+  Task<void> logout();
+  // Reports the current session state ("unknown" as "ok") to every phone.
+  Task<void> sendCurrentStatus();
+  // Reports "stopped" to every phone; the quit sequence awaits it.
+  Task<void> sendStoppedStatus();
+
+  // The overall health, derived afresh on every call.
+  Health health() const;
+
+  // One run of the read loop, started by the 2-second timer.
+  Task<void> tick();
+
+ private:
+  void webContentProcessDidTerminate() override;
+  void networkPathUpdate(bool online);
+  Time now() const { return deps_.clock.now(); }
+
+  WatcherDependencies deps_;
+  std::string inboxURL_;
+  std::string serviceDomain_;
+
+  // Published fields, in declaration order.
+  Published<std::string> sessionState_{*this, "unknown"};
+  Published<std::optional<Time>> lastReadAt_{*this, std::nullopt};
+  Published<std::optional<Time>> lastEventAt_{*this, std::nullopt};
+  Published<int> unread_{*this, 0};
+  Published<int> threads_{*this, 0};
+  Published<int> igBadge_{*this, -1};
+  Published<std::string> viewerUsername_{*this, ""};
+  Published<bool> offline_{*this, false};
+  Published<Time> tickAt_;
+  Published<LoginItemStatus> launchAtLogin_;
+  Published<bool> includeSnippet_;
+
+  // Plain fields, in declaration order.
+  bool inspecting_ = false;
+  bool everWatched_;
+  bool loggedOutByUser_;
+  std::unique_ptr<PushClient> push_;
+  std::unique_ptr<WebView> webView_;
+  std::map<std::string, std::string> lastIds_;
+  std::map<std::string, double> lastTsSeen_;
+  bool baselineDone_ = false;
+  Time baselineAt_;
+  Time startedAt_;
+  Time lastSuccessfulRead_;
+  Time lastRefetch_;
+  Time lastHeartbeat_ = distantPast();
+  int lastBadgePushed_ = -2;
+  long long lastSessionPushHour_ = -1;
+  Time lastTickLog_ = distantPast();
+  Time lastInboxNavigation_ = distantPast();
+  Timer timer_;
+  bool reloadScheduled_ = false;
+  sigc::connection pushChanges_;
+  // Handlers given to platform services hold the Watcher weakly through
+  // this token; they do nothing once the Watcher is gone.
+  std::shared_ptr<Watcher*> alive_;
+};
+
+}  // namespace corvid
