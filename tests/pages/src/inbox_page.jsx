@@ -27,7 +27,8 @@
  *   ownReply({thread, text?, id?, ts?})             -> message id (also reads the thread)
  *   readElsewhere({thread})                         -> marks the thread read by the viewer
  *   loadMore()            -> Promise: the next page of the list, appended by the connection
- *   resetEnvironment()    -> empties the current store and renders a fresh environment
+ *   resetEnvironment()    -> empties the current store and renders a fresh environment;
+ *                            Promise resolved once the fresh one shows its rows
  *   ready()               -> Promise resolved once thread rows are rendered
  *   rowKeys()             -> thread keys of the rendered rows, in order
  *   badge()               -> {count, title}
@@ -309,12 +310,14 @@ window.__corvidTest = {
     return true;
   },
   resetEnvironment() {
+    const fresh = makeEnvironment();
     current.getStore().getSource().clear();
-    swapEnvironment(makeEnvironment());
+    swapEnvironment(fresh);
+    return new Promise((resolve) => readyWaiters.push({ env: fresh, resolve }));
   },
   ready() {
     if (rowKeys().length > 0) return Promise.resolve(true);
-    return new Promise((resolve) => readyWaiters.push(resolve));
+    return new Promise((resolve) => readyWaiters.push({ env: null, resolve }));
   },
   rowKeys,
   badge: () => ({ count: badgeCount, title: document.title }),
@@ -385,11 +388,10 @@ function Inbox() {
     refreshDerived(env);
   }, [env]);
   useEffect(() => {
-    if (rowKeys().length > 0) {
-      const waiters = readyWaiters;
-      readyWaiters = [];
-      for (const w of waiters) w(true);
-    }
+    if (rowKeys().length === 0) return;
+    const due = readyWaiters.filter((w) => w.env === null || w.env === env);
+    readyWaiters = readyWaiters.filter((w) => !due.includes(w));
+    for (const w of due) w.resolve(true);
   });
   const mailbox = data.xfb_inbox_mailbox;
   const seen = new Set();
