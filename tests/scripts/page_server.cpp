@@ -1,0 +1,101 @@
+#include "page_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace corvid::testing {
+
+namespace {
+
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+PageServer::PageServer(const std::vector<std::string>& options) {
+  // A write to a server that died must fail, not end the test process.
+  ::signal(SIGPIPE, SIG_IGN);
+  int in[2];
+  int out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  std::vector<std::string> argv = {CORVID_NODE, std::string(CORVID_TEST_PAGES_DIR) + "/server.mjs", "--port",
+                                   "0"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    ::dup2(in[0], STDIN_FILENO);
+    ::dup2(out[1], STDOUT_FILENO);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  input_ = in[1];
+  // Read "PORT <n>\n".
+  std::string line;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (line.find('\n') == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{out[0], POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    char buf[128];
+    ssize_t n = ::read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    line.append(buf, static_cast<size_t>(n));
+  }
+  ::close(out[0]);
+  if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+  if (port_ <= 0) {
+    stop();
+    throw std::runtime_error("test page server did not start: " + line);
+  }
+}
+
+PageServer::~PageServer() { stop(); }
+
+void PageServer::stop() {
+  closeFd(input_);
+  if (pid_ <= 0) return;
+  for (int i = 0; i < 50; i++) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ::kill(pid_, SIGTERM);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+std::string PageServer::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void PageServer::sendEvent(const nlohmann::json& event) {
+  std::string line = event.dump() + "\n";
+  const char* p = line.data();
+  size_t left = line.size();
+  while (left > 0) {
+    ssize_t n = ::write(input_, p, left);
+    if (n <= 0) throw std::runtime_error("test page server gone");
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+}  // namespace corvid::testing
