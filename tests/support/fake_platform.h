@@ -173,13 +173,17 @@ class FakeTransport : public HttpTransport {
 
   Task<HttpResult> send(HttpRequest request) override {
     requests.push_back(request);
-    if (delay > Duration::zero()) {
-      if (!co_await sleepFor(scheduler_, delay)) {
-        co_return HttpResult{std::nullopt, HttpFailure{HttpFailureKind::cancelled, 0, "cancelled"}};
-      }
+    HttpResult result;
+    bool waited = true;
+    if (delay > Duration::zero()) waited = co_await sleepFor(scheduler_, delay);
+    if (!waited) {
+      result.failure.kind = HttpFailureKind::cancelled;
+    } else if (respond) {
+      result = respond(request);
+    } else {
+      result.response = HttpResponse{200, std::string("{}")};
     }
-    if (respond) co_return respond(request);
-    co_return HttpResult{HttpResponse{200, "{}"}, {}};
+    co_return result;
   }
 
  private:
