@@ -467,9 +467,16 @@ TEST(WebKitEngine, MessagesNameTheWorldThatPostedThem) {
             "const p = window.webkit.messageHandlers[name]; if (p) p.postMessage('forged'); return !!p;",
             {{"name", isolatedChannel}}),
       false);
-  ASSERT_TRUE(spinUntil([&] { return received.size() >= 3; }, 5s));
+  // A handler added to a loaded page works there at once.
+  view->addScriptMessageHandler("late", "WebBridge", record);
+  EXPECT_EQ(
+      value(*view, "window.webkit.messageHandlers.late.postMessage('late'); return true;", {}, "WebBridge"),
+      true);
+  ASSERT_TRUE(spinUntil([&] { return received.size() >= 4; }, 5s));
   spinFor(200ms);
-  ASSERT_EQ(received.size(), 3u);
+  ASSERT_EQ(received.size(), 4u);
+  EXPECT_EQ(received[3].world, "WebBridge");
+  EXPECT_EQ(received[3].body, "late");
   EXPECT_EQ(received[0].world, "WebBridge");
   EXPECT_EQ(received[0].body, (Json{{"from", "isolated"}, {"n", 1}}));
   EXPECT_EQ(received[1].world, kPageWorld);
