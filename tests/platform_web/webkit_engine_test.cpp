@@ -219,6 +219,14 @@ TEST(WebKitEngine, PageWorldSeesPageGlobalsAndElementExpandosAnIsolatedWorldOnly
               text: el.textContent};)";
   EXPECT_EQ(value(*view, probe, {{"selector", "#row"}}),
             (Json{{"global", 42}, {"fiberProps", "r1"}, {"text", "row"}}));
+  // Element full-screen is off unless the configuration asks for it.
+  const std::string fullscreen = "return typeof document.documentElement.requestFullscreen;";
+  EXPECT_EQ(value(*view, fullscreen), "undefined");
+  WebViewConfiguration withFullscreen;
+  withFullscreen.elementFullscreenEnabled = true;
+  auto other = engine().createWebKitView(withFullscreen, 420, 800);
+  ASSERT_TRUE(loadAndWait(*other, [&] { other->loadHTML("<p>x</p>", server().url("/")); }));
+  EXPECT_EQ(value(*other, fullscreen), "function");
   EXPECT_EQ(value(*view, probe, {{"selector", "#row"}}, "Isolated"),
             (Json{{"global", nullptr}, {"fiberProps", nullptr}, {"text", "row"}}));
 }
