@@ -97,6 +97,11 @@ TEST(EventStreams, IndependentStreamsSeeOnlyLaterEvents) {
   EXPECT_EQ(fromEarly.size(), 3u);
   EXPECT_EQ(fromLate.size(), 2u);
   EXPECT_EQ(fromLate[0].kind(), BridgeEvent::Kind::patch);
+  // Ending the streams wakes both readers, again through the loop.
+  early.cancel();
+  late.cancel();
+  loop.runDue();
+  EXPECT_EQ(fromEarly.size(), 3u);
 }
 
 TEST(EventStreams, AnUnreadStreamKeepsTheNewest256) {

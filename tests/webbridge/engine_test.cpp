@@ -131,6 +131,8 @@ TEST_F(Engine, WithoutObservingAPageLoadGivesOneMessage) {
   WebBridgeOptions options = quick("#t");
   options.observe = false;
   Harness h(options);
+  // A second install into the same manager is refused: still one observer.
+  h.bridge->install(webkit_web_view_get_user_content_manager(h.view.get()));
   h.load(page("<div id=t>one</div><script>setTimeout(() => { t.textContent = 'two'; }, 20);</script>"));
   ASSERT_TRUE(h.waitForEvents(1));
   runFor(400ms);

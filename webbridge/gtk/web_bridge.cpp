@@ -11,6 +11,7 @@ namespace webbridge {
 namespace {
 
 constexpr std::string_view kPortPlaceholder = "__WEBBRIDGE_PORT__";
+constexpr const char* kInstalledKey = "webbridge-installed";
 
 std::string replaced(std::string_view text, std::string_view placeholder, std::string_view value) {
   std::string out;
@@ -174,6 +175,14 @@ void WebBridge::attach(WebKitWebView* view) {
 }
 
 void WebBridge::install(WebKitUserContentManager* manager) {
+  // The handler names and the port alias exist once per manager: a second
+  // bridge (or the same one again) would run a second observer whose
+  // messages reach the first bridge. It is refused instead.
+  if (g_object_get_data(G_OBJECT(manager), kInstalledKey)) {
+    g_warning("WebBridge: a bridge is already installed in this user content manager");
+    return;
+  }
+  g_object_set_data(G_OBJECT(manager), kInstalledKey, GINT_TO_POINTER(1));
   const auto frames =
       options().mainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
   if (!handler_) {

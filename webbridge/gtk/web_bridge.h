@@ -120,9 +120,8 @@ class WebBridge : public WebBridgeCore {
   std::function<void(WebKitWebView*)> configureWebView;
 
   // Adds the bridge's scripts and handler, then additionalUserScripts. One
-  // bridge, once, per user content manager: WebKit refuses a second handler
-  // of the same name in one world, and the bridge then does not listen
-  // twice.
+  // bridge, once, per user content manager: a second install into a
+  // manager that has a bridge does nothing but log a warning.
   void install(WebKitUserContentManager* manager);
   void install(WebViewConfiguration& configuration);
 
