@@ -74,7 +74,7 @@ class Harness {
  public:
   explicit Harness(WebBridgeOptions options) : bridge(std::make_shared<WebBridge>(std::move(options))) {
     bridge->onEvent = [this](const BridgeEvent& e) { events.push_back(e); };
-    view = GRef<WebKitWebView>::retain(bridge->makeWebView(GdkRectangle{0, 0, 800, 600}));
+    view = GRef<WebKitWebView>::sink(bridge->makeWebView(GdkRectangle{0, 0, 800, 600}));
     // A toplevel gives the page a real layout (sizes, positions).
     window = gtk_offscreen_window_new();
     gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view.get()));
@@ -386,6 +386,8 @@ TEST_F(Engine, PullReadsThePage) {
   EXPECT_EQ(runOnMainLoop(h.bridge->pull("b", WebBridgePullFormat::innerText)), "bold");
   EXPECT_EQ(runOnMainLoop(h.bridge->pull("#none", WebBridgePullFormat::innerText)), std::nullopt);
   EXPECT_THROW(runOnMainLoop(h.bridge->pull("[[", WebBridgePullFormat::innerText)), EngineError);
+  EXPECT_THROW(runOnMainLoop(h.bridge->pull("\xff")), std::invalid_argument);
+  EXPECT_THROW(runOnMainLoop(h.bridge->send("x", Json("\xff"))), Json::type_error);
 
   // Without a live web view pull and send fail with noWebView.
   WebBridge lonely(quick("#t"));
@@ -395,10 +397,15 @@ TEST_F(Engine, PullReadsThePage) {
   } catch (const std::system_error& e) {
     EXPECT_EQ(e.code(), WebBridgeError::noWebView);
   }
-  {
-    GRef<WebKitWebView> shortLived = GRef<WebKitWebView>::retain(lonely.makeWebView());
-    EXPECT_EQ(lonely.webView(), shortLived.get());
-  }
+  // A new view nobody holds yet stays floating through a pull; once it is
+  // gone the bridge knows no web view again.
+  WebKitWebView* floating = lonely.makeWebView();
+  EXPECT_EQ(lonely.webView(), floating);
+  webkit_web_view_load_html(floating, page("<div id=t>f</div>").c_str(), kBase);
+  ASSERT_TRUE(waitUntil([&] { return lonely.snapshot().has_value(); }));
+  EXPECT_EQ(runOnMainLoop(lonely.pull(std::nullopt, WebBridgePullFormat::innerText)), "f");
+  EXPECT_TRUE(g_object_is_floating(floating));
+  GRef<WebKitWebView>::sink(floating);  // taken over and dropped at once
   EXPECT_EQ(lonely.webView(), nullptr);
   EXPECT_THROW(runOnMainLoop(lonely.send("x", Json())), std::system_error);
 }

@@ -17,8 +17,15 @@ class GRef {
     r.p_ = object;
     return r;
   }
-  // Adds a reference of its own (sinking a floating one).
-  static GRef retain(T* object) {
+  // Adds a reference of its own; a floating reference stays floating.
+  static GRef ref(T* object) {
+    GRef r;
+    r.p_ = object ? static_cast<T*>(g_object_ref(object)) : nullptr;
+    return r;
+  }
+  // Takes over a floating reference (a new widget nobody holds yet), or adds
+  // a reference when there is none floating.
+  static GRef sink(T* object) {
     GRef r;
     r.p_ = object ? static_cast<T*>(g_object_ref_sink(object)) : nullptr;
     return r;

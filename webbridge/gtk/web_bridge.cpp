@@ -80,7 +80,14 @@ void onCallFinished(GObject* source, GAsyncResult* result, gpointer data) {
 corvid::Task<std::shared_ptr<CallOutcome>> callAsync(
     WebKitWebView* view, std::string body, std::vector<std::pair<std::string, std::string>> arguments,
     const char* world) {
-  GRef<WebKitWebView> keep = GRef<WebKitWebView>::retain(view);
+  // The view stays alive until the call answers; a floating view stays
+  // floating, for whoever adds it to a container.
+  GRef<WebKitWebView> keep = GRef<WebKitWebView>::ref(view);
+  for (const auto& [key, value] : arguments) {
+    if (!g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr)) {
+      throw std::invalid_argument("WebBridge: the " + key + " argument is not valid UTF-8");
+    }
+  }
   auto outcome = co_await corvid::suspendUntil<std::shared_ptr<CallOutcome>>(
       [&](Resume resume, corvid::CancelScope& scope) {
         GVariantBuilder builder;
@@ -148,8 +155,8 @@ void listen(WebKitUserContentManager* manager, const std::shared_ptr<detail::Mes
                             ? webkit_user_content_manager_register_script_message_handler_in_world(
                                   manager, name, connection->world->c_str())
                             : webkit_user_content_manager_register_script_message_handler(manager, name);
-  // A name already taken in that world (the bridge installed twice): keep
-  // the first registration and do not listen twice.
+  // A name that the client registered in that world itself: theirs stays,
+  // and the bridge does not listen to messages that are not its own.
   if (!registered) g_signal_handler_disconnect(manager, id);
 }
 

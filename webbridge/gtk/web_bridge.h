@@ -150,8 +150,9 @@ class WebBridge : public WebBridgeCore {
                                                 WebBridgePullFormat format = WebBridgePullFormat::outerHTML);
 
   // Hands `payload` under `name` to the listeners that the page registered
-  // with window.WebBridge.on. Throws as pull does, and nlohmann's type_error
-  // for text that is not valid UTF-8.
+  // with window.WebBridge.on. Throws as pull does, nlohmann's type_error for
+  // payload text that is not valid UTF-8 and std::invalid_argument for such
+  // a name (pull: selector).
   corvid::Task<void> send(std::string name, Json payload);
 
   // Encodes `value` with `encoder` (a callable answering a JSON value) and
