@@ -27,19 +27,19 @@ struct HttpRequest {
 // Why no response arrived. The relay client turns these into its network
 // texts; the transport maps its library's errors onto them.
 enum class HttpFailureKind {
-  notConnected,     // not connected, network unreachable, connection lost
+  notConnected,  // not connected, network unreachable, connection lost
   timedOut,
-  cannotFindHost,   // host not found, connection refused, DNS failure
-  secureConnection, // any TLS failure, untrusted or expired certificate
-  cancelled,        // the calling task was cancelled
-  other,            // another transport error; `code` says which
-  unclassified,     // an error from outside the network stack; no code
+  cannotFindHost,    // host not found, connection refused, DNS failure
+  secureConnection,  // any TLS failure, untrusted or expired certificate
+  cancelled,         // the calling task was cancelled
+  other,             // another transport error; `code` says which
+  unclassified,      // an error from outside the network stack; no code
 };
 
 struct HttpFailure {
   HttpFailureKind kind = HttpFailureKind::other;
-  int code = 0;         // the library's error code (shown for `other`)
-  std::string detail;   // for the system log only
+  int code = 0;        // the library's error code (shown for `other`)
+  std::string detail;  // for the system log only
 };
 
 struct HttpResponse {

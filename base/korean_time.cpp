@@ -65,8 +65,8 @@ KoreanTimeFormat::KoreanTimeFormat(std::string_view timeZoneId) : impl_(std::mak
   if (timeZoneId.empty()) {
     impl_->zone.reset(icu::TimeZone::createDefault());
   } else {
-    impl_->zone.reset(icu::TimeZone::createTimeZone(
-        icu::UnicodeString::fromUTF8(icu::StringPiece(timeZoneId.data(), static_cast<int32_t>(timeZoneId.size())))));
+    impl_->zone.reset(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(
+        icu::StringPiece(timeZoneId.data(), static_cast<int32_t>(timeZoneId.size())))));
   }
   impl_->clock = makeFormat("hm", u"a h:mm", *impl_->zone);
   impl_->monthDay = makeFormat("MMMdhm", u"MMM d일 a h:mm", *impl_->zone);

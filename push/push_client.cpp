@@ -86,9 +86,9 @@ std::optional<std::vector<PushClient::Pairing>> PushClient::decodePairings(const
     // of 1970) would overflow the conversion; such a date is kept at the
     // nearest representable one rather than dropping the pairing.
     constexpr double kLimit = 9.0e9;
-    auto sinceEpoch = std::chrono::duration<double>(std::clamp(seconds + kReferenceDateUnixSeconds, -kLimit, kLimit));
-    out.push_back({*secret, *model, *environment,
-                   Time{} + std::chrono::duration_cast<Duration>(sinceEpoch)});
+    auto sinceEpoch =
+        std::chrono::duration<double>(std::clamp(seconds + kReferenceDateUnixSeconds, -kLimit, kLimit));
+    out.push_back({*secret, *model, *environment, Time{} + std::chrono::duration_cast<Duration>(sinceEpoch)});
   }
   return out;
 }

@@ -90,8 +90,8 @@ Task<bool> PushClient::pair(std::string typedCode) {
   const std::string name = computerLabel();
   // (Each task is made before it is awaited: GCC 12 mishandles string
   // literals inside a co_await expression.)
-  Task<RelayResult> redeem =
-      request(std::string(relay::kPairPath), kPost, std::nullopt, JsonObject{{"code", code}, {"label", name}});
+  Task<RelayResult> redeem = request(std::string(relay::kPairPath), kPost, std::nullopt,
+                                     JsonObject{{"code", code}, {"label", name}});
   RelayResult answer = co_await std::move(redeem);
   if (!answer) {
     pairNote_ = Note{relay::pairFailureText(answer.error()), true};
@@ -112,19 +112,21 @@ Task<bool> PushClient::pair(std::string typedCode) {
   setPairings(std::move(list));
   deps_.log.log("push: paired, pairings " + std::to_string(pairings_->size()));
 
-  Task<int> confirm =
-      push("paired", "Corvid 연결 완료", name + "에서 알림을 보낼게요. 이제 폰은 내려놔도 돼요.", "", "", -1, "", pairing);
+  Task<int> confirm = push("paired", "Corvid 연결 완료",
+                           name + "에서 알림을 보낼게요. 이제 폰은 내려놔도 돼요.", "", "", -1, "", pairing);
   int reached = co_await std::move(confirm);
   if (reached > 0) {
     pairNote_ = Note{"연결되었습니다. iPhone에 확인 알림을 보냈습니다.", false};
   } else {
-    pairNote_ = Note{"연결은 되었지만 확인 알림을 보내지 못했습니다: " + lastFailure_.value_or("알 수 없는 오류"), true};
+    pairNote_ = Note{
+        "연결은 되었지만 확인 알림을 보내지 못했습니다: " + lastFailure_.value_or("알 수 없는 오류"), true};
   }
   co_return true;
 }
 
 Task<int> PushClient::push(std::string kind, std::string title, std::string body, std::string threadKey,
-                           std::string username, int badge, std::string collapseId, std::optional<Pairing> target) {
+                           std::string username, int badge, std::string collapseId,
+                           std::optional<Pairing> target) {
   std::vector<Pairing> targets = target ? std::vector<Pairing>{std::move(*target)} : pairings_.get();
   if (targets.empty()) co_return 0;
 
@@ -153,8 +155,8 @@ Task<int> PushClient::push(std::string kind, std::string title, std::string body
   if (reached > 0 && kind == "message") lastPushAt_ = deps_.clock.now();
   lastFailure_ = failures.empty() ? std::nullopt : std::optional(failures.front());
 
-  std::string line = "push: " + kind + " sent " + std::to_string(reached) + "/" + std::to_string(targets.size()) +
-                     " badge " + std::to_string(badge);
+  std::string line = "push: " + kind + " sent " + std::to_string(reached) + "/" +
+                     std::to_string(targets.size()) + " badge " + std::to_string(badge);
   if (!failures.empty()) line += " failures " + std::to_string(failures.size());
   deps_.log.log(line);
   co_return reached;
@@ -175,7 +177,8 @@ Task<void> PushClient::sendTest() {
     co_return;
   }
   testNote_ = Note{"보내는 중…", false};
-  Task<int> fanOut = push("test", "Corvid 시험 알림", computerLabel() + "에서 보낸 시험 알림입니다", "", "", -1, "");
+  Task<int> fanOut =
+      push("test", "Corvid 시험 알림", computerLabel() + "에서 보낸 시험 알림입니다", "", "", -1, "");
   int reached = co_await std::move(fanOut);
   if (reached == 0) {
     testNote_ = Note{lastFailure_.value_or("보내지 못했습니다."), true};

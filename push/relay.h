@@ -32,7 +32,7 @@ using JsonObject = nlohmann::json::object_t;
 // The response's JSON object, or a relay error.
 class RelayResult {
  public:
-  RelayResult(JsonObject body) : value_(std::move(body)) {}  // NOLINT: success converts
+  RelayResult(JsonObject body) : value_(std::move(body)) {}    // NOLINT: success converts
   RelayResult(RelayError error) : value_(std::move(error)) {}  // NOLINT: so does failure
 
   bool ok() const { return std::holds_alternative<JsonObject>(value_); }

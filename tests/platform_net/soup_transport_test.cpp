@@ -34,13 +34,20 @@ std::string lower(std::string s) {
 
 const char* kindName(HttpFailureKind k) {
   switch (k) {
-    case HttpFailureKind::notConnected: return "notConnected";
-    case HttpFailureKind::timedOut: return "timedOut";
-    case HttpFailureKind::cannotFindHost: return "cannotFindHost";
-    case HttpFailureKind::secureConnection: return "secureConnection";
-    case HttpFailureKind::cancelled: return "cancelled";
-    case HttpFailureKind::other: return "other";
-    case HttpFailureKind::unclassified: return "unclassified";
+    case HttpFailureKind::notConnected:
+      return "notConnected";
+    case HttpFailureKind::timedOut:
+      return "timedOut";
+    case HttpFailureKind::cannotFindHost:
+      return "cannotFindHost";
+    case HttpFailureKind::secureConnection:
+      return "secureConnection";
+    case HttpFailureKind::cancelled:
+      return "cancelled";
+    case HttpFailureKind::other:
+      return "other";
+    case HttpFailureKind::unclassified:
+      return "unclassified";
   }
   return "?";
 }
@@ -50,7 +57,8 @@ const char* kindName(HttpFailureKind k) {
 TEST(SoupTransport, SendsExactlyTheGivenRequestAndReturnsAnyStatusAsAnAnswer) {
   TestServer server;
   server.handler = [](const TestServer::Received& r) {
-    return r.path == "/v1/push" ? TestServer::Reply{410, R"({"error":"gone"})"} : TestServer::Reply{200, R"({"ok":1})"};
+    return r.path == "/v1/push" ? TestServer::Reply{410, R"({"error":"gone"})"}
+                                : TestServer::Reply{200, R"({"ok":1})"};
   };
   SoupTransport transport;
   HttpRequest request = post(server.origin() + "/v1/pair", R"({"code":"123456","label":"노트북"})");
@@ -66,7 +74,8 @@ TEST(SoupTransport, SendsExactlyTheGivenRequestAndReturnsAnyStatusAsAnAnswer) {
   EXPECT_EQ(got.path, "/v1/pair");
   EXPECT_EQ(got.body, R"({"code":"123456","label":"노트북"})");
   EXPECT_EQ(got.header("Content-Type"), "application/json");
-  EXPECT_TRUE(got.header("Authorization") == "Bearer test-token") << "the bearer header did not arrive intact";
+  EXPECT_TRUE(got.header("Authorization") == "Bearer test-token")
+      << "the bearer header did not arrive intact";
   // Nothing of the library's own beyond what HTTP needs: no cookies, no
   // user agent, no content codings, no credentials.
   std::set<std::string> names;
@@ -110,7 +119,6 @@ TEST(SoupTransport, HttpsTrustsOnlyItsCertificateStore) {
   EXPECT_EQ(result.response->status, 200);
   ASSERT_EQ(server.received.size(), 1u);
   EXPECT_EQ(server.received[0].body, "{}");
-
 }
 
 TEST(SoupTransport, UnreachableServersFailWithTheirKind) {
@@ -118,6 +126,11 @@ TEST(SoupTransport, UnreachableServersFailWithTheirKind) {
   HttpResult refused = sendOnLoop(transport, post(closedPortOrigin() + "/v1/push"));
   ASSERT_FALSE(refused.response);
   EXPECT_EQ(refused.failure.kind, HttpFailureKind::cannotFindHost) << refused.failure.detail;
+
+  HangingUpListener hangingUp;
+  HttpResult lost = sendOnLoop(transport, post(hangingUp.origin() + "/v1/push"));
+  ASSERT_FALSE(lost.response);
+  EXPECT_EQ(lost.failure.kind, HttpFailureKind::notConnected) << lost.failure.detail;
 
   SilentListener silent;
   auto start = std::chrono::steady_clock::now();
@@ -176,6 +189,7 @@ TEST(SoupTransport, ErrorDomainsMapOntoFailureKinds) {
       {G_IO_ERROR, G_IO_ERROR_NETWORK_UNREACHABLE, false, HttpFailureKind::notConnected},
       {G_IO_ERROR, G_IO_ERROR_NOT_CONNECTED, false, HttpFailureKind::notConnected},
       {G_IO_ERROR, G_IO_ERROR_CONNECTION_CLOSED, false, HttpFailureKind::notConnected},
+      {G_IO_ERROR, G_IO_ERROR_PARTIAL_INPUT, false, HttpFailureKind::notConnected},
       {G_IO_ERROR, G_IO_ERROR_TIMED_OUT, false, HttpFailureKind::timedOut},
       {G_IO_ERROR, G_IO_ERROR_CANCELLED, true, HttpFailureKind::timedOut},
       {G_IO_ERROR, G_IO_ERROR_CANCELLED, false, HttpFailureKind::cancelled},

@@ -39,7 +39,8 @@ std::string TestServer::Received::header(const std::string& name) const {
 }
 
 TestServer::TestServer(GTlsCertificate* certificate) {
-  server_ = certificate ? soup_server_new("tls-certificate", certificate, nullptr) : soup_server_new(nullptr, nullptr);
+  server_ = certificate ? soup_server_new("tls-certificate", certificate, nullptr)
+                        : soup_server_new(nullptr, nullptr);
   soup_server_add_handler(server_, nullptr, &TestServer::serve, this, nullptr);
   GError* error = nullptr;
   int options = certificate ? SOUP_SERVER_LISTEN_HTTPS : 0;
@@ -65,7 +66,8 @@ TestServer::~TestServer() {
   g_object_unref(server_);
 }
 
-void TestServer::serve(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self) {
+void TestServer::serve(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*,
+                       gpointer self) {
   auto* server = static_cast<TestServer*>(self);
   Received r;
   r.method = soup_server_message_get_method(message);
@@ -100,6 +102,40 @@ SilentListener::~SilentListener() {
   if (fd_ >= 0) close(fd_);
 }
 
+HangingUpListener::HangingUpListener() {
+  service_ = g_socket_service_new();
+  GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+  GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
+  g_object_unref(loopback);
+  GSocketAddress* bound = nullptr;
+  GError* error = nullptr;
+  bool ok = g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address, G_SOCKET_TYPE_STREAM,
+                                          G_SOCKET_PROTOCOL_TCP, nullptr, &bound, &error);
+  g_object_unref(address);
+  if (!ok) {
+    std::string why = error->message;
+    g_error_free(error);
+    g_object_unref(service_);
+    throw std::runtime_error("cannot listen: " + why);
+  }
+  port_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
+  g_object_unref(bound);
+  g_signal_connect(
+      service_, "incoming",
+      G_CALLBACK(+[](GSocketService*, GSocketConnection* connection, GObject*, gpointer) -> gboolean {
+        g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
+        return TRUE;
+      }),
+      nullptr);
+  g_socket_service_start(service_);
+}
+
+HangingUpListener::~HangingUpListener() {
+  g_socket_service_stop(service_);
+  g_socket_listener_close(G_SOCKET_LISTENER(service_));
+  g_object_unref(service_);
+}
+
 std::string closedPortOrigin() {
   int port = 0;
   int fd = bindLoopback(&port);
@@ -119,14 +155,30 @@ SelfSignedCertificate::SelfSignedCertificate() {
   g_free(dir);
   std::string key = dir_ + "/key.pem";
   std::string cert = dir_ + "/cert.pem";
-  const char* argv[] = {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                        "-nodes", "-keyout", key.c_str(), "-out", cert.c_str(), "-days", "2", "-subj",
-                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", nullptr};
+  const char* argv[] = {"openssl",
+                        "req",
+                        "-x509",
+                        "-newkey",
+                        "ec",
+                        "-pkeyopt",
+                        "ec_paramgen_curve:prime256v1",
+                        "-nodes",
+                        "-keyout",
+                        key.c_str(),
+                        "-out",
+                        cert.c_str(),
+                        "-days",
+                        "2",
+                        "-subj",
+                        "/CN=127.0.0.1",
+                        "-addext",
+                        "subjectAltName=IP:127.0.0.1",
+                        nullptr};
   int status = 0;
   char* err = nullptr;
   if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
-                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr,
-                    nullptr, &err, &status, &error) ||
+                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr,
+                    nullptr, nullptr, &err, &status, &error) ||
       !g_spawn_check_wait_status(status, nullptr)) {
     error_ = std::string("openssl failed: ") + (error ? error->message : "") + (err ? err : "");
     g_clear_error(&error);

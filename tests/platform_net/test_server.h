@@ -63,6 +63,20 @@ class SilentListener {
   int port_ = 0;
 };
 
+// Accepts each connection and closes it at once, before any answer.
+class HangingUpListener {
+ public:
+  HangingUpListener();
+  ~HangingUpListener();
+  HangingUpListener(const HangingUpListener&) = delete;
+  HangingUpListener& operator=(const HangingUpListener&) = delete;
+  std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  GSocketService* service_ = nullptr;
+  int port_ = 0;
+};
+
 // An origin on 127.0.0.1 whose port was free a moment ago and has nobody
 // listening.
 std::string closedPortOrigin();

@@ -4,25 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <string>
 
 #include "base/korean_time.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "push/fake_transport.h"
+#include "push/printers.h"
 #include "push/push_client.h"
-
-namespace corvid {
-
-// Test output shows pairings without their secrets.
-inline void PrintTo(const PushClient::Pairing& p, std::ostream* os) {
-  *os << "Pairing{secret: (" << p.secret.size() << " characters), " << p.deviceModel << ", " << p.environment
-      << ", " << std::chrono::duration_cast<std::chrono::milliseconds>(p.pairedAt.time_since_epoch()).count()
-      << " ms}";
-}
-
-}  // namespace corvid
 
 namespace corvid::testing {
 
@@ -37,9 +26,9 @@ class PushFixture : public ::testing::Test {
   std::unique_ptr<PushClient> client;
 
   PushClient& make() {
-    client = std::make_unique<PushClient>(PushClient::Dependencies{
-        settings, log, loop, transport, [this] { return computerName; }, "https://relay.test", std::chrono::seconds(15),
-        &utc});
+    client = std::make_unique<PushClient>(
+        PushClient::Dependencies{settings, log, loop, transport, [this] { return computerName; },
+                                 "https://relay.test", std::chrono::seconds(15), &utc});
     return *client;
   }
   PushClient& push() { return client ? *client : make(); }

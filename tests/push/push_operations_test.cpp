@@ -60,21 +60,25 @@ TEST_F(PushOperations, PairingStoresThePairingAndConfirmsIt) {
   ASSERT_EQ(transport.sent.size(), 2u);
   const auto& confirm = transport.sent[1];
   EXPECT_EQ(confirm.path(), "/v1/push");
-  EXPECT_TRUE(confirm.header("Authorization") == "Bearer sec-1") << "confirmation not sent with the new secret";
-  EXPECT_EQ(confirm.json(), (nlohmann::json{{"kind", "paired"},
-                                            {"title", "Corvid 연결 완료"},
-                                            {"body", "테스트 PC에서 알림을 보낼게요. 이제 폰은 내려놔도 돼요."},
-                                            {"threadKey", ""},
-                                            {"username", ""}}));
+  EXPECT_TRUE(confirm.header("Authorization") == "Bearer sec-1")
+      << "confirmation not sent with the new secret";
+  EXPECT_EQ(confirm.json(),
+            (nlohmann::json{{"kind", "paired"},
+                            {"title", "Corvid 연결 완료"},
+                            {"body", "테스트 PC에서 알림을 보낼게요. 이제 폰은 내려놔도 돼요."},
+                            {"threadKey", ""},
+                            {"username", ""}}));
   EXPECT_EQ(c.pairNote(), (PushClient::Note{"연결되었습니다. iPhone에 확인 알림을 보냈습니다.", false}));
   EXPECT_FALSE(c.isPairing());
   EXPECT_EQ(c.sentCount(), 1);
   EXPECT_FALSE(c.lastPushAt());  // only message notifications move it
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"push: paired, pairings 1", "push: paired sent 1/1 badge -1"}));
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{"push: paired, pairings 1", "push: paired sent 1/1 badge -1"}));
 
   // The server's model and environment are kept; the same secret twice
   // gives two entries, and unpairing one removes both.
-  transport.handler = relayServer(R"({"secret":"sec-1","deviceModel":"iPhone16,1","environment":"production"})");
+  transport.handler =
+      relayServer(R"({"secret":"sec-1","deviceModel":"iPhone16,1","environment":"production"})");
   EXPECT_TRUE(run(c.pair("654321")));
   ASSERT_EQ(c.pairings().size(), 2u);
   EXPECT_EQ(c.pairings()[1].deviceModel, "iPhone16,1");
@@ -93,7 +97,8 @@ TEST_F(PushOperations, ASecondPairingWhileOneIsInFlightIsRefused) {
   PushClient& c = make();
   transport.handler = relayServer(R"({"secret":"sec-1"})");
   std::optional<bool> first;
-  spawn([](PushClient& c, std::optional<bool>& out) -> Task<void> { out = co_await c.pair("123456"); }(c, first));
+  spawn([](PushClient& c, std::optional<bool>& out) -> Task<void> { out = co_await c.pair("123456"); }(
+                                                        c, first));
   EXPECT_TRUE(c.isPairing());
   EXPECT_FALSE(c.pairNote());
   EXPECT_FALSE(run(c.pair("654321")));
@@ -111,7 +116,8 @@ TEST_F(PushOperations, PairingFailuresBecomeNotes) {
   };
   const Case cases[] = {
       {answer(404, R"({"error":"not_found"})"),
-       "코드가 맞지 않거나 만료되었습니다. iPhone에서 새 코드를 받아 다시 입력하세요.", "push: pair failed 404"},
+       "코드가 맞지 않거나 만료되었습니다. iPhone에서 새 코드를 받아 다시 입력하세요.",
+       "push: pair failed 404"},
       {answer(429), "시도가 너무 많습니다. 1분 뒤에 다시 해 주세요.", "push: pair failed 429"},
       {answer(400, R"({"error":"bad code"})"), "연결하지 못했습니다: bad code", "push: pair failed 400"},
       {noAnswer(HttpFailureKind::cannotFindHost),
@@ -120,7 +126,8 @@ TEST_F(PushOperations, PairingFailuresBecomeNotes) {
       {answer(200, R"({"deviceModel":"iPhone"})"), "연결하지 못했습니다: 서버 응답이 올바르지 않습니다.", ""},
       {answer(200, R"({"secret":42})"), "연결하지 못했습니다: 서버 응답이 올바르지 않습니다.", ""},
       {answer(200, R"({"secret":""})"), "연결하지 못했습니다: 서버 응답이 올바르지 않습니다.", ""},
-      {answer(200, R"({"secret":"abc\r\nX-Other: 1"})"), "연결하지 못했습니다: 서버 응답이 올바르지 않습니다.", ""},
+      {answer(200, R"({"secret":"abc\r\nX-Other: 1"})"),
+       "연결하지 못했습니다: 서버 응답이 올바르지 않습니다.", ""},
   };
   for (const auto& k : cases) {
     PushClient& c = make();
@@ -130,7 +137,8 @@ TEST_F(PushOperations, PairingFailuresBecomeNotes) {
     EXPECT_EQ(c.pairNote(), (PushClient::Note{k.note, true}));
     EXPECT_FALSE(c.isPairing());
     EXPECT_TRUE(c.pairings().empty());
-    EXPECT_EQ(log.lines, k.logLine.empty() ? std::vector<std::string>{} : std::vector<std::string>{k.logLine});
+    EXPECT_EQ(log.lines,
+              k.logLine.empty() ? std::vector<std::string>{} : std::vector<std::string>{k.logLine});
   }
 
   computerName = "";
@@ -144,15 +152,17 @@ TEST_F(PushOperations, AFailedConfirmationKeepsThePairingUnlessTheServerSaysItIs
   transport.handler = relayServer(R"({"secret":"sec-1"})", noAnswer(HttpFailureKind::notConnected));
   EXPECT_TRUE(run(c.pair("123456")));
   EXPECT_EQ(c.pairings().size(), 1u);
-  EXPECT_EQ(c.pairNote(), (PushClient::Note{"연결은 되었지만 확인 알림을 보내지 못했습니다: 알림 서버에 연결할 수 없습니다 "
-                                            "(인터넷 연결 없음).",
-                                            true}));
+  EXPECT_EQ(c.pairNote(),
+            (PushClient::Note{"연결은 되었지만 확인 알림을 보내지 못했습니다: 알림 서버에 연결할 수 없습니다 "
+                              "(인터넷 연결 없음).",
+                              true}));
 
   transport.handler = relayServer(R"({"secret":"sec-2"})", answer(410));
   EXPECT_TRUE(run(c.pair("123456")));
   ASSERT_EQ(c.pairings().size(), 1u);
   EXPECT_TRUE(c.pairings()[0].secret == "sec-1");
-  EXPECT_EQ(c.pairNote(), (PushClient::Note{std::string("연결은 되었지만 확인 알림을 보내지 못했습니다: ") + kGone, true}));
+  EXPECT_EQ(c.pairNote(),
+            (PushClient::Note{std::string("연결은 되었지만 확인 알림을 보내지 못했습니다: ") + kGone, true}));
 }
 
 TEST_F(PushOperations, FanOutGoesToEachPairingInTurnAndCountsWhatArrived) {
@@ -261,7 +271,8 @@ TEST_F(PushOperations, TestNotificationReportsItsOutcome) {
 TEST_F(PushOperations, CancellingAFanOutLeavesTheConnectionProblemAlone) {
   PushClient& c = make();
   c.setPairings({pairing("a"), pairing("b")});
-  auto scope = spawn([](PushClient& c) -> Task<void> { co_await c.push("badge", "t", "b", "", "", 1, ""); }(c));
+  auto scope =
+      spawn([](PushClient& c) -> Task<void> { co_await c.push("badge", "t", "b", "", "", 1, ""); }(c));
   loop.advance(50ms);
   scope->cancel();
   loop.advance(1s);

@@ -24,8 +24,8 @@ TEST_F(PushState, StartsFromTheDefaultOriginWithoutWritingAnything) {
 
 TEST_F(PushState, PairingsRoundTripThroughTheSettings) {
   PushClient& c = make();
-  PushClient::Pairing a{"s-a", "iPhone15,2", "production", Time{} + std::chrono::seconds(1772442000) +
-                                                                std::chrono::milliseconds(250)};
+  PushClient::Pairing a{"s-a", "iPhone15,2", "production",
+                        Time{} + std::chrono::seconds(1772442000) + std::chrono::milliseconds(250)};
   c.setPairings({a, pairing("s-b")});
   auto stored = settings.stringValue("pushPairings");
   ASSERT_TRUE(stored);
@@ -71,7 +71,9 @@ TEST_F(PushState, StoredPairingsDecodeAllOrNothing) {
 
 TEST_F(PushState, AnotherServerURLClearsTheProblemsTheSameKeepsThem) {
   PushClient& c = make();
-  transport.handler = [](const FakeTransport::Sent&) { return answer(502, R"({"reason":"BadDeviceToken"})"); };
+  transport.handler = [](const FakeTransport::Sent&) {
+    return answer(502, R"({"reason":"BadDeviceToken"})");
+  };
   run(c.request("/v1/push", "POST", "s", {}));
   transport.handler = [](const FakeTransport::Sent&) { return answer(503); };
   run(c.request("/v1/status", "POST", "s", {}));

@@ -15,9 +15,12 @@ std::string prettyHostname() {
     g_clear_error(&error);
     return {};
   }
+  // The shared system bus connection would end the process when the bus
+  // goes away (a restart of D-Bus, say); a name lookup must not do that.
+  g_dbus_connection_set_exit_on_close(bus, FALSE);
   GVariant* reply = g_dbus_connection_call_sync(
-      bus, "org.freedesktop.hostname1", "/org/freedesktop/hostname1", "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", "org.freedesktop.hostname1", "PrettyHostname"), G_VARIANT_TYPE("(v)"),
+      bus, "org.freedesktop.hostname1", "/org/freedesktop/hostname1", "org.freedesktop.DBus.Properties",
+      "Get", g_variant_new("(ss)", "org.freedesktop.hostname1", "PrettyHostname"), G_VARIANT_TYPE("(v)"),
       G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, &error);
   g_object_unref(bus);
   if (!reply) {
@@ -40,8 +43,10 @@ std::string prettyHostname() {
 
 std::string systemComputerName() {
   std::string pretty = prettyHostname();
-  // A name of spaces alone is no name.
-  if (pretty.find_first_not_of(" \t\r\n") != std::string::npos) return pretty;
+  // Surrounding white space is dropped; a name of spaces alone is no name.
+  const char* space = " \t\r\n";
+  auto first = pretty.find_first_not_of(space);
+  if (first != std::string::npos) return pretty.substr(first, pretty.find_last_not_of(space) - first + 1);
   const char* host = g_get_host_name();
   if (host && *host && g_utf8_validate(host, -1, nullptr)) return host;
   return {};

@@ -165,6 +165,7 @@ HttpFailure classifyTransportError(const GError* error, bool timedOut) {
       case G_IO_ERROR_NETWORK_UNREACHABLE:
       case G_IO_ERROR_NOT_CONNECTED:
       case G_IO_ERROR_CONNECTION_CLOSED:  // also broken pipe
+      case G_IO_ERROR_PARTIAL_INPUT:      // the server hung up before its answer ended
         f.kind = HttpFailureKind::notConnected;
         return f;
       case G_IO_ERROR_HOST_NOT_FOUND:
