@@ -33,7 +33,7 @@ void WindowRouter::bringForward(AppWindow window) {
 
 void WindowRouter::showMain() {
   if (!mainCreated_) {
-    host_.createWindow(AppWindow::main, kMainWindowSpec);
+    host_.createWindow(AppWindow::main, kMainWindowParameters);
     mainCreated_ = true;
   }
   log_.log("ui: settings window");
@@ -44,7 +44,7 @@ void WindowRouter::showInstagram(InstagramMode mode) {
   instagramMode_ = mode;
   watcher_.setInspecting(mode == InstagramMode::inspect);
   if (!instagramCreated_) {
-    host_.createWindow(AppWindow::instagram, kInstagramWindowSpec);
+    host_.createWindow(AppWindow::instagram, kInstagramWindowParameters);
     instagramCreated_ = true;
   }
   host_.setTitle(AppWindow::instagram, instagramWindowTitle(mode));

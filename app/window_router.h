@@ -32,23 +32,23 @@ enum class ActivationPolicy { regular, accessory };
 
 // How a window is made: title at creation, content size, the name under
 // which the host saves and restores its frame.
-struct WindowSpec {
+struct WindowParameters {
   std::string_view title;
   int width;
   int height;
   std::string_view frameAutosaveName;
 };
-inline constexpr WindowSpec kMainWindowSpec{"Corvid", 520, 720, "HalvyMain"};
-inline constexpr WindowSpec kInstagramWindowSpec{"Instagram", 480, 800, "HalvyInstagram"};
+inline constexpr WindowParameters kMainWindowParameters{"Corvid", 520, 720, "HalvyMain"};
+inline constexpr WindowParameters kInstagramWindowParameters{"Instagram", 480, 800, "HalvyInstagram"};
 
 // The toolkit side of the windows.
 class WindowHost {
  public:
   virtual ~WindowHost() = default;
   // Creates the window with its content, hidden, centred (a frame saved
-  // under the spec's autosave name replaces the centred frame). Called at
+  // under the autosave name replaces the centred frame). Called at
   // most once per window; the window is never destroyed afterwards.
-  virtual void createWindow(AppWindow window, const WindowSpec& spec) = 0;
+  virtual void createWindow(AppWindow window, const WindowParameters& parameters) = 0;
   virtual void setTitle(AppWindow window, const std::string& title) = 0;
   // Brings the window forward: deiconifies it, shows and raises it, gives it
   // the focus.

@@ -18,10 +18,10 @@ std::string nameOf(AppWindow w) { return w == AppWindow::main ? "main" : "instag
 class FakeHost : public WindowHost {
  public:
   explicit FakeHost(Journal& j) : journal(j) {}
-  void createWindow(AppWindow w, const WindowSpec& spec) override {
-    journal.push_back("create " + nameOf(w) + " " + std::string(spec.title) + " " +
-                      std::to_string(spec.width) + "x" + std::to_string(spec.height) + " " +
-                      std::string(spec.frameAutosaveName));
+  void createWindow(AppWindow w, const WindowParameters& parameters) override {
+    journal.push_back("create " + nameOf(w) + " " + std::string(parameters.title) + " " +
+                      std::to_string(parameters.width) + "x" + std::to_string(parameters.height) + " " +
+                      std::string(parameters.frameAutosaveName));
   }
   void setTitle(AppWindow w, const std::string& title) override {
     titles[w] = title;
