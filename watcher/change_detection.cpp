@@ -11,29 +11,6 @@ namespace corvid {
 
 namespace {
 
-using nlohmann::json;
-
-const json* field(const json& obj, const char* key) {
-  auto it = obj.find(key);
-  return it == obj.end() ? nullptr : &*it;
-}
-
-std::string text(const json& obj, const char* key) {
-  const json* v = field(obj, key);
-  return v && v->is_string() ? v->get<std::string>() : std::string();
-}
-
-double number(const json& obj, const char* key) {
-  const json* v = field(obj, key);
-  return v && v->is_number() ? v->get<double>() : 0.0;
-}
-
-std::optional<bool> boolean(const json& obj, const char* key) {
-  const json* v = field(obj, key);
-  if (v && v->is_boolean()) return v->get<bool>();
-  return std::nullopt;
-}
-
 const char* const kNewMessage = "새 메시지";
 
 NewMessage makeMessage(const ThreadRow& row, const std::string& trimmedTitle, const std::string& body,
@@ -43,31 +20,6 @@ NewMessage makeMessage(const ThreadRow& row, const std::string& trimmedTitle, co
 }
 
 }  // namespace
-
-ThreadRow ThreadRow::fromJson(const json& row) {
-  ThreadRow r;
-  if (!row.is_object()) return r;
-  r.id = text(row, "id");
-  r.key = text(row, "key");
-  r.username = text(row, "username");
-  r.title = text(row, "title");
-  r.snippet = text(row, "snippet");
-  r.lastId = text(row, "lastId");
-  r.lastTs = number(row, "lastTs");
-  r.lastMine = boolean(row, "lastMine").value_or(false);
-  r.unread = boolean(row, "resolvedIsUnread").value_or(boolean(row, "unread").value_or(false));
-  r.watermark = number(row, "watermark");
-  if (const json* recent = field(row, "recent"); recent && recent->is_array()) {
-    bool allRecords = std::all_of(recent->begin(), recent->end(), [](const json& e) { return e.is_object(); });
-    if (allRecords) {
-      std::vector<RecentEntry> entries;
-      entries.reserve(recent->size());
-      for (const json& e : *recent) entries.push_back({text(e, "id"), number(e, "ts"), text(e, "snippet")});
-      r.recent = std::move(entries);
-    }
-  }
-  return r;
-}
 
 int countUnread(const std::vector<ThreadRow>& rows) {
   return static_cast<int>(std::count_if(rows.begin(), rows.end(), [](const ThreadRow& r) { return r.unread; }));

@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "base/time.h"
 
 namespace corvid {
@@ -51,8 +49,6 @@ struct ThreadRow {
   bool unread = false;  // resolvedIsUnread when a boolean, else `unread`
   double watermark = 0;
   std::optional<std::vector<RecentEntry>> recent;  // nothing: no recent list
-
-  static ThreadRow fromJson(const nlohmann::json& row);
 };
 
 // What the detection remembers between reads.

@@ -2,8 +2,10 @@
 // reads the inbox, recognises a login page, or steers a stray page back.
 #include <array>
 
+#include "base/json_text.h"
 #include "base/url.h"
 #include "scripts/page_scripts.h"
+#include "watcher/snapshot_reader.h"
 #include "watcher/watcher.h"
 
 namespace corvid {
@@ -21,20 +23,6 @@ std::string firstPathComponent(const std::string& path) {
     i = j + 1;
   }
   return "-";
-}
-
-// The snapshot rows when the read is accepted: a dictionary whose `source`
-// is "connection" and whose `threads` is a list of dictionaries.
-const Json* acceptedThreads(const std::optional<Json>& result) {
-  if (!result || !result->is_object()) return nullptr;
-  auto source = result->find("source");
-  if (source == result->end() || !source->is_string() || *source != "connection") return nullptr;
-  auto threads = result->find("threads");
-  if (threads == result->end() || !threads->is_array()) return nullptr;
-  for (const Json& row : *threads) {
-    if (!row.is_object()) return nullptr;
-  }
-  return &*threads;
 }
 
 }  // namespace
@@ -99,26 +87,34 @@ Task<void> Watcher::tick() {
 }
 
 Task<void> Watcher::readInbox() {
-  std::optional<Json> result = co_await scripts::runInboxSnapshot(*webView_);
-  const Json* threads = acceptedThreads(result);
-  if (!threads) {
-    co_await failedRead(result);
+  // The snapshot of a large inbox is megabytes of JSON every 2 seconds: it
+  // comes back as text and is read straight into thread rows.
+  const Json arguments = scripts::snapshotArguments();
+  Task<ScriptTextResult> call = webView_->callAsyncJavaScriptText(scripts::inboxSnapshotSource(), arguments);
+  ScriptTextResult result = co_await std::move(call);
+  std::optional<SnapshotRead> read;
+  if (!result.failed() && result.json) {
+    read = readSnapshot(*result.json);
+    if (!read) read = readSnapshot(replaceLoneSurrogates(*result.json));
+  }
+  result.json.reset();
+  if (!read || !read->accepted) {
+    std::optional<std::string> source;
+    if (read) source = read->source;
+    Task<void> failed = failedRead(std::move(source));
+    co_await std::move(failed);
     co_return;
   }
 
   lastSuccessfulRead_ = now();
   reloadScheduled_ = false;
   lastReadAt_ = now();
-  threads_ = static_cast<int>(threads->size());
-  if (auto name = result->find("viewerUsername"); name != result->end() && name->is_string()) {
-    const auto& text = name->get_ref<const std::string&>();
-    if (!text.empty() && text != viewerUsername_.get()) viewerUsername_ = text;
+  threads_ = static_cast<int>(read->rows.size());
+  if (!read->viewerUsername.empty() && read->viewerUsername != viewerUsername_.get()) {
+    viewerUsername_ = read->viewerUsername;
   }
-
-  std::vector<ThreadRow> rows;
-  rows.reserve(threads->size());
-  for (const Json& row : *threads) rows.push_back(ThreadRow::fromJson(row));
-  result.reset();
+  std::vector<ThreadRow> rows = std::move(read->rows);
+  read.reset();
 
   const int badgeBefore = igBadge_;
   co_await readBadge();
@@ -163,16 +159,12 @@ Task<void> Watcher::readInbox() {
   }
 }
 
-Task<void> Watcher::failedRead(const std::optional<Json>& result) {
+Task<void> Watcher::failedRead(std::optional<std::string> source) {
   const double age = secondsBetween(lastSuccessfulRead_, now());
   if (secondsBetween(lastTickLog_, now()) > 60.0) {
     lastTickLog_ = now();
-    std::string source = "-";
-    if (result && result->is_object()) {
-      if (auto s = result->find("source"); s != result->end() && s->is_string()) source = s->get<std::string>();
-    }
     deps_.log.log("tick: store missing " + std::to_string(static_cast<long long>(age)) +
-                  "s path=direct source=" + source);
+                  "s path=direct source=" + source.value_or("-"));
   }
   // Once per outage: reload() sets reloadScheduled, and only an accepted
   // read clears it.

@@ -137,7 +137,7 @@ class Watcher : public ObservableObject, private WebViewDelegate {
 
  private:
   Task<void> readInbox();
-  Task<void> failedRead(const std::optional<Json>& result);
+  Task<void> failedRead(std::optional<std::string> source);
   Task<void> badgeOnlyNotification();
   void webContentProcessDidTerminate() override;
   void networkPathUpdate(bool online);

@@ -39,6 +39,14 @@ struct ScriptResult {
   const Json* object() const { return !error && value && value->is_object() ? &*value : nullptr; }
 };
 
+// What a script call gave back, as JSON text, unparsed: for results too
+// large to build a general JSON tree of on every call.
+struct ScriptTextResult {
+  std::optional<std::string> error;  // as in ScriptResult
+  std::optional<std::string> json;   // the awaited value's JSON text; nothing when undefined
+  bool failed() const { return error.has_value(); }
+};
+
 enum class InjectionTime { documentStart, documentEnd };
 
 // Script worlds are named; the page's own world has the empty name. A
@@ -94,6 +102,14 @@ class WebView {
   virtual Task<ScriptResult> callAsyncJavaScript(std::string_view body, const Json& arguments,
                                                  const std::string& world = kPageWorld) = 0;
 
+  // The same call, answering the awaited value as JSON text. Engines that
+  // receive the result as text answer it as it came; the default serialises
+  // the parsed value.
+  virtual Task<ScriptTextResult> callAsyncJavaScriptText(std::string_view body, const Json& arguments,
+                                                         const std::string& world = kPageWorld) {
+    return serialised(callAsyncJavaScript(body, arguments, world));
+  }
+
   // Every cookie of the view's data store.
   virtual Task<std::vector<Cookie>> allCookies() = 0;
   // Removes all website data of every kind, modified at any time.
@@ -108,6 +124,15 @@ class WebView {
 
   // The single navigation callback: web content process terminated.
   virtual void setDelegate(WebViewDelegate* delegate) = 0;
+
+ private:
+  static Task<ScriptTextResult> serialised(Task<ScriptResult> call) {
+    ScriptResult parsed = co_await std::move(call);
+    ScriptTextResult text;
+    text.error = std::move(parsed.error);
+    if (parsed.value) text.json = parsed.value->dump(-1, ' ', false, Json::error_handler_t::replace);
+    co_return text;
+  }
 };
 
 class WebEngine {

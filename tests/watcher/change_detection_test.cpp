@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "watcher/change_detection.h"
+#include "watcher/snapshot_reader.h"
+
+#include <nlohmann/json.hpp>
 
 using namespace corvid;
 using nlohmann::json;
@@ -23,10 +26,11 @@ json entry(const std::string& id, double ts, const std::string& snippet) {
   return {{"id", id}, {"ts", ts}, {"snippet", snippet}};
 }
 
+// The rows as the Watcher reads them out of the page's snapshot text.
 std::vector<ThreadRow> rows(const std::vector<json>& list) {
-  std::vector<ThreadRow> out;
-  for (const auto& j : list) out.push_back(ThreadRow::fromJson(j));
-  return out;
+  auto read = readSnapshot(json{{"source", "connection"}, {"threads", list}}.dump());
+  EXPECT_TRUE(read && read->accepted);
+  return read ? read->rows : std::vector<ThreadRow>{};
 }
 
 struct Detector {
@@ -135,7 +139,7 @@ TEST(ChangeDetection, SnippetSettingEmptyTitlesAndBadShapes) {
   Detector d;
   d.includeSnippet = false;
   double t0 = kStartMs - 60000;
-  d.read({row("a", "m1", t0), json("not a row"), json{{"id", 5}}});
+  d.read({row("a", "m1", t0), json{{"id", 5}}});
   DetectionResult r = d.read({
       row("a", "m2", t0 + 1000, {{"title", "  "}, {"unread", "yes"}, {"resolvedIsUnread", nullptr},
                                  {"recent", json::array({entry("m2", t0 + 1000, "secret text"), json{{"id", ""}}})}}),
@@ -145,6 +149,24 @@ TEST(ChangeDetection, SnippetSettingEmptyTitlesAndBadShapes) {
   EXPECT_EQ(r.events[0].title, "새 메시지");
   EXPECT_EQ(r.events[0].snippet, "새 메시지");
   EXPECT_EQ(r.rows, 2);
+}
+
+TEST(ChangeDetection, SnapshotsThatAreNotAcceptedReads) {
+  EXPECT_FALSE(readSnapshot("null"));
+  EXPECT_FALSE(readSnapshot("[1,2]"));
+  EXPECT_FALSE(readSnapshot(R"({"source":"connection","threads":[)"));  // cut short
+  auto pending = readSnapshot(R"({"source":"pending","threads":[],"total":0})");
+  ASSERT_TRUE(pending);
+  EXPECT_FALSE(pending->accepted);
+  EXPECT_EQ(pending->source, "pending");
+  auto all = readSnapshot(R"({"source":"all","threads":[{"id":"1"}]})");
+  EXPECT_FALSE(all->accepted);
+  auto mixed = readSnapshot(R"({"source":"connection","threads":[{"id":"1"},2]})");
+  EXPECT_FALSE(mixed->accepted);
+  EXPECT_FALSE(readSnapshot(R"({"source":5})")->source);
+  auto empty = readSnapshot(R"({"source":"connection","threads":[],"viewerUsername":"me"})");
+  EXPECT_TRUE(empty->accepted);
+  EXPECT_EQ(empty->viewerUsername, "me");
 }
 
 TEST(ChangeDetection, CollapseIdIsAStableDigestOfTheMessageId) {

@@ -104,7 +104,11 @@ struct PendingGuard {
   }
 };
 
-ScriptResult scriptFailure(const std::string& reason) { return ScriptResult{reason, std::nullopt}; }
+ScriptTextResult scriptFailure(const std::string& reason) {
+  ScriptTextResult r;
+  r.error = reason;
+  return r;
+}
 std::vector<Cookie> cookieFailure(const std::string&) { return {}; }
 bool clearFailure(const std::string& reason) {
   g_warning("removing website data: %s", reason.c_str());
@@ -394,22 +398,18 @@ bool WebKitView::isLoading() const { return webkit_web_view_is_loading(webKitVie
 namespace {
 
 void onScriptDone(GObject* source, GAsyncResult* result, gpointer data) {
-  auto op = PendingOp<ScriptResult>::adopt(data);
+  auto op = PendingOp<ScriptTextResult>::adopt(data);
   GError* error = nullptr;
   JSCValue* value =
       webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
-  ScriptResult answer;
+  ScriptTextResult answer;
   if (!op->open()) {
     // A late answer: the task stopped waiting.
   } else if (error) {
     answer.error = error->message && *error->message ? error->message : "the script failed";
   } else if (value && jsc_value_is_string(value)) {
     char* text = jsc_value_to_string(value);
-    if (auto parsed = parseScriptJson(text)) {
-      answer.value = std::move(*parsed);
-    } else {
-      answer.error = "the script result is not JSON";
-    }
+    answer.json = std::string(text ? text : "");
     g_free(text);
   } else if (value && !jsc_value_is_undefined(value)) {
     answer.error = "unexpected script result";
@@ -419,11 +419,11 @@ void onScriptDone(GObject* source, GAsyncResult* result, gpointer data) {
   op->finish(std::move(answer));
 }
 
-Task<ScriptResult> runScript(std::weak_ptr<WebKitView::State> weak, ScriptWrapper wrapper,
-                             std::string world) {
-  co_return co_await suspendUntil<ScriptResult>([&](Resumer<ScriptResult> resume, CancelScope& scope) {
-    auto op = std::make_shared<PendingOp<ScriptResult>>(resume, scriptFailure);
-    PendingGuard<ScriptResult> guard(op);
+Task<ScriptTextResult> runScript(std::weak_ptr<WebKitView::State> weak, ScriptWrapper wrapper,
+                                 std::string world) {
+  co_return co_await suspendUntil<ScriptTextResult>([&](Resumer<ScriptTextResult> resume, CancelScope& scope) {
+    auto op = std::make_shared<PendingOp<ScriptTextResult>>(resume, scriptFailure);
+    PendingGuard<ScriptTextResult> guard(op);
     auto s = weak.lock();
     if (!s || !s->view) {
       op->fail("the web view was closed");
@@ -439,7 +439,7 @@ Task<ScriptResult> runScript(std::weak_ptr<WebKitView::State> weak, ScriptWrappe
     webkit_web_view_call_async_javascript_function(
         WEBKIT_WEB_VIEW(s->view), wrapper.source.c_str(), static_cast<gssize>(wrapper.source.size()),
         g_variant_builder_end(&args), world.empty() ? nullptr : world.c_str(), nullptr, op->cancellable(),
-        onScriptDone, PendingOp<ScriptResult>::ref(op));
+        onScriptDone, PendingOp<ScriptTextResult>::ref(op));
     return guard;
   });
 }
@@ -515,17 +515,42 @@ Task<void> clearAll(Task<bool> clear) { co_await std::move(clear); }
 
 }  // namespace
 
-Task<ScriptResult> WebKitView::callAsyncJavaScript(std::string_view body, const Json& arguments,
-                                                   const std::string& world) {
+Task<ScriptTextResult> WebKitView::callAsyncJavaScriptText(std::string_view body, const Json& arguments,
+                                                           const std::string& world) {
   // Built now: the task may start after the caller's body and arguments
   // are gone.
   auto built = buildScriptWrapper(body, arguments);
   if (!built.wrapper) {
-    return [](std::string error) -> Task<ScriptResult> {
-      co_return ScriptResult{error, std::nullopt};
+    return [](std::string error) -> Task<ScriptTextResult> {
+      ScriptTextResult failed;
+      failed.error = std::move(error);
+      co_return failed;
     }(std::move(built.error));
   }
   return runScript(state_, std::move(*built.wrapper), world);
+}
+
+namespace {
+
+Task<ScriptResult> parsedResult(Task<ScriptTextResult> call) {
+  ScriptTextResult text = co_await std::move(call);
+  ScriptResult answer;
+  answer.error = std::move(text.error);
+  if (!answer.error && text.json) {
+    if (auto parsed = parseScriptJson(*text.json)) {
+      answer.value = std::move(*parsed);
+    } else {
+      answer.error = "the script result is not JSON";
+    }
+  }
+  co_return answer;
+}
+
+}  // namespace
+
+Task<ScriptResult> WebKitView::callAsyncJavaScript(std::string_view body, const Json& arguments,
+                                                   const std::string& world) {
+  return parsedResult(callAsyncJavaScriptText(body, arguments, world));
 }
 
 Task<std::vector<Cookie>> WebKitView::allCookies() { return runCookies(state_); }

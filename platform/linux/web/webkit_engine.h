@@ -112,6 +112,10 @@ class WebKitView : public WebView {
   bool isLoading() const override;
   Task<ScriptResult> callAsyncJavaScript(std::string_view body, const Json& arguments,
                                          const std::string& world = kPageWorld) override;
+  // The result's JSON text as the page produced it (lone surrogates are
+  // not mended here; see replaceLoneSurrogates).
+  Task<ScriptTextResult> callAsyncJavaScriptText(std::string_view body, const Json& arguments,
+                                                 const std::string& world = kPageWorld) override;
   Task<std::vector<Cookie>> allCookies() override;
   Task<void> removeAllWebsiteData() override;
   void addUserScript(const UserScript& script) override;
