@@ -1,6 +1,7 @@
 // HTTP transport for the relay client: one request, one answer.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +11,11 @@
 
 namespace corvid {
 
+// One request. `url` is absolute (http or https). The transport sends the
+// given headers and the ones HTTP itself needs (Host, Content-Length), no
+// cookies and no credentials of its own, and does not follow redirects.
+// `timeout` bounds the whole exchange, from sending to the last byte of the
+// answer.
 struct HttpRequest {
   std::string method = "POST";
   std::string url;
@@ -21,18 +27,19 @@ struct HttpRequest {
 // Why no response arrived. The relay client turns these into its network
 // texts; the transport maps its library's errors onto them.
 enum class HttpFailureKind {
-  notConnected,     // not connected, network unreachable, connection lost
+  notConnected,  // not connected, network unreachable, connection lost
   timedOut,
-  cannotFindHost,   // host not found, connection refused, DNS failure
-  secureConnection, // any TLS failure, untrusted or expired certificate
-  cancelled,        // the calling task was cancelled
-  other,            // another transport error; `code` says which
+  cannotFindHost,    // host not found, connection refused, DNS failure
+  secureConnection,  // any TLS failure, untrusted or expired certificate
+  cancelled,         // the calling task was cancelled
+  other,             // another transport error; `code` says which
+  unclassified,      // an error from outside the network stack; no code
 };
 
 struct HttpFailure {
   HttpFailureKind kind = HttpFailureKind::other;
-  int code = 0;         // the library's error code, for `other`
-  std::string detail;   // for the system log only
+  int code = 0;        // the library's error code (shown for `other`)
+  std::string detail;  // for the system log only
 };
 
 struct HttpResponse {

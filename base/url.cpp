@@ -54,7 +54,7 @@ std::optional<UrlParts> parseUrl(std::string_view text) {
     path += rangeText(seg->text);
     first = false;
   }
-  if (path.empty() && p.uri.absolutePath) path = "/";
+  if (path.empty() && p.uri.absolutePath) path.push_back('/');
   parts.path = std::move(path);
   return parts;
 }

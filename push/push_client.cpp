@@ -1,5 +1,6 @@
 #include "push/push_client.h"
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -81,9 +82,13 @@ std::optional<std::vector<PushClient::Pairing>> PushClient::decodePairings(const
     if (!secret || !model || !environment || at == e.end() || !at->is_number()) return std::nullopt;
     double seconds = at->get<double>();
     if (!std::isfinite(seconds)) return std::nullopt;
-    auto sinceEpoch = std::chrono::duration<double>(seconds + kReferenceDateUnixSeconds);
-    out.push_back({*secret, *model, *environment,
-                   Time{} + std::chrono::duration_cast<Duration>(sinceEpoch)});
+    // A date beyond what the clock type holds (about 292 years either side
+    // of 1970) would overflow the conversion; such a date is kept at the
+    // nearest representable one rather than dropping the pairing.
+    constexpr double kLimit = 9.0e9;
+    auto sinceEpoch =
+        std::chrono::duration<double>(std::clamp(seconds + kReferenceDateUnixSeconds, -kLimit, kLimit));
+    out.push_back({*secret, *model, *environment, Time{} + std::chrono::duration_cast<Duration>(sinceEpoch)});
   }
   return out;
 }

@@ -174,8 +174,14 @@ class FakeTransport : public HttpTransport {
   Task<HttpResult> send(HttpRequest request) override {
     requests.push_back(request);
     if (delay > Duration::zero()) {
-      if (!co_await sleepFor(scheduler_, delay)) {
-        co_return HttpResult{std::nullopt, HttpFailure{HttpFailureKind::cancelled, 0, "cancelled"}};
+      // The awaited value goes through a local: GCC 12 miscompiles a
+      // co_await in this condition followed by a braced co_return (the
+      // coroutine body never runs).
+      bool slept = co_await sleepFor(scheduler_, delay);
+      if (!slept) {
+        HttpResult cancelled;
+        cancelled.failure = HttpFailure{HttpFailureKind::cancelled, 0, "cancelled"};
+        co_return cancelled;
       }
     }
     if (respond) co_return respond(request);

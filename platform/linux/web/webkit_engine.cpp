@@ -565,6 +565,11 @@ void WebKitView::addScriptMessageHandler(const std::string& name, const std::str
   }
   std::string signal = "script-message-received::" + channel->channel;
   channel->signal = g_signal_connect(s.content, signal.c_str(), G_CALLBACK(onScriptMessage), channel.get());
+  // Later documents get the alias from a user script, the current one now.
+  std::string alias = aliasScript(channel->name, channel->channel);
+  webkit_web_view_evaluate_javascript(webKitView(), alias.c_str(), static_cast<gssize>(alias.size()),
+                                      world.empty() ? nullptr : world.c_str(), nullptr, nullptr, nullptr,
+                                      nullptr);
   s.channels.push_back(std::move(channel));
   s.rebuildScripts();
 }

@@ -1,0 +1,80 @@
+#include "app/lifecycle.h"
+
+#include "app/window_router.h"
+#include "ui/main_window_model.h"
+#include "watcher/watcher.h"
+
+namespace corvid {
+
+std::string versionText(std::string_view shortVersion, std::string_view buildNumber) {
+  return std::string(shortVersion.empty() ? "1.0" : shortVersion) + " (" +
+         std::string(buildNumber.empty() ? "1" : buildNumber) + ")";
+}
+
+std::string launchLine(std::string_view version, bool setupComplete, std::size_t phones,
+                       LoginItemStatus loginItem) {
+  return "app: launched " + std::string(version) + ", setup " + (setupComplete ? "complete" : "incomplete") +
+         ", phones " + std::to_string(phones) + ", login item " + std::to_string(static_cast<int>(loginItem));
+}
+
+std::string launchLine(const Watcher& w) {
+  return launchLine(appVersionText(), isSetupComplete(w), w.push().pairings().size(), w.launchAtLogin());
+}
+
+NotificationRoute notificationRoute(std::string_view identifier) {
+  return identifier.starts_with("login") ? NotificationRoute::instagramLogin : NotificationRoute::main;
+}
+
+void openForNotification(WindowRouter& router, std::string_view identifier) {
+  if (notificationRoute(identifier) == NotificationRoute::instagramLogin) {
+    router.showInstagram(InstagramMode::login);
+  } else {
+    router.showMain();
+  }
+}
+
+QuitStep quitStep(std::size_t pairingCount, bool systemQuit) {
+  if (pairingCount == 0) return QuitStep::quitNow;
+  return systemQuit ? QuitStep::stopSequence : QuitStep::confirm;
+}
+
+Task<void> stopSequence(Scheduler& scheduler, Task<void> report) {
+  auto sleep = [](Scheduler& s) -> Task<void> {
+    co_await sleepFor(s, kStoppedReportLimit);  // a cancelled sleep just ends
+  };
+  std::vector<Task<void>> children;
+  children.push_back(std::move(report));
+  children.push_back(sleep(scheduler));
+  co_await firstOf(std::move(children));
+}
+
+QuitController::QuitController(Dependencies deps) : deps_(std::move(deps)) {}
+
+QuitController::~QuitController() {
+  if (sequence_) sequence_->cancel();
+}
+
+QuitReply QuitController::shouldTerminate(bool systemQuit) {
+  if (stopping_) return QuitReply::terminateLater;
+  switch (quitStep(deps_.pairingCount(), systemQuit)) {
+    case QuitStep::quitNow:
+      return QuitReply::terminateNow;
+    case QuitStep::confirm:
+      if (!deps_.confirm()) return QuitReply::terminateCancel;
+      break;
+    case QuitStep::stopSequence:
+      break;
+  }
+  stopping_ = true;
+  auto run = [](QuitController* self) -> Task<void> {
+    co_await stopSequence(self->deps_.scheduler, self->deps_.sendStoppedStatus());
+    // Cancelled only when the controller goes away; then nobody is waiting.
+    std::shared_ptr<CancelScope> scope = co_await currentScope();
+    if (scope->cancelled()) co_return;
+    self->deps_.terminate();
+  };
+  sequence_ = spawn(run(this));
+  return QuitReply::terminateLater;
+}
+
+}  // namespace corvid

@@ -1,0 +1,107 @@
+// The application's launch, notification clicks and quitting, as rules over
+// plain values: the version text and the launch line, where a click on a
+// desktop notification leads, and whether and how a quit proceeds.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/cancel.h"
+#include "base/scheduler.h"
+#include "base/task.h"
+#include "watcher/platform.h"
+
+namespace corvid {
+
+class Watcher;
+class WindowRouter;
+
+// --- version and launch ---------------------------------------------------
+
+// "<short> (<build>)", "1.0" and "1" standing in for empty parts.
+std::string versionText(std::string_view shortVersion, std::string_view buildNumber);
+// This build's version text, from the project version (major.minor) and the
+// CORVID_BUILD_NUMBER cache variable: for example "1.0 (1)".
+const std::string& appVersionText();
+
+// "app: launched 1.0 (1), setup incomplete, phones 0, login item 0".
+std::string launchLine(std::string_view version, bool setupComplete, std::size_t phones,
+                       LoginItemStatus loginItem);
+std::string launchLine(const Watcher& watcher);
+
+// The main window opens at launch while setup is incomplete.
+inline bool opensMainWindowAtLaunch(bool setupComplete) { return !setupComplete; }
+
+// --- notification clicks --------------------------------------------------
+
+enum class NotificationRoute { instagramLogin, main };
+
+// Identifiers beginning with "login" (the lost-login notices, "login-<seconds>")
+// open the Instagram window for logging in; any other, the empty one too,
+// opens the main window.
+NotificationRoute notificationRoute(std::string_view identifier);
+void openForNotification(WindowRouter& router, std::string_view identifier);
+
+// --- quitting -------------------------------------------------------------
+
+struct QuitAlertTexts {
+  std::string_view message;
+  std::string_view informative;
+  std::string_view confirmButton;  // first, default
+  std::string_view cancelButton;
+};
+inline constexpr QuitAlertTexts kQuitAlert{
+    "Corvid를 종료할까요?",
+    "종료하면 iPhone으로 DM 알림이 가지 않습니다. 다시 켜려면 응용 프로그램 폴더에서 Corvid를 여세요.",
+    "종료", "취소"};
+
+enum class QuitReply {
+  terminateNow,     // quit at once
+  terminateCancel,  // keep running
+  terminateLater,   // the stop sequence runs; the application quits when it replies
+};
+
+// No phone: quit at once (nobody to tell). A system quit (logout, restart,
+// shutdown) skips the confirmation; any other quit asks first.
+enum class QuitStep { quitNow, confirm, stopSequence };
+QuitStep quitStep(std::size_t pairingCount, bool systemQuit);
+
+// How long a quit waits at most for the stopped-status report.
+inline constexpr Duration kStoppedReportLimit = std::chrono::milliseconds(1500);
+
+// Runs `report` and a 1.5-second sleep side by side and ends as soon as the
+// first of them ends (the other is cancelled and winds down first).
+Task<void> stopSequence(Scheduler& scheduler, Task<void> report);
+
+// Guards quitting: decides, asks, reports "stopped" and replies.
+class QuitController {
+ public:
+  struct Dependencies {
+    Scheduler& scheduler;
+    std::function<std::size_t()> pairingCount;
+    // Shows the modal quit alert (kQuitAlert) frontmost; true for "종료".
+    std::function<bool()> confirm;
+    // The Watcher's sendStoppedStatus().
+    std::function<Task<void>()> sendStoppedStatus;
+    // The reply after terminateLater: the application may quit now.
+    std::function<void()> terminate;
+  };
+
+  explicit QuitController(Dependencies deps);
+  ~QuitController();
+
+  // The answer to a quit request. A request while a stop sequence is
+  // already running answers terminateLater without a second report.
+  QuitReply shouldTerminate(bool systemQuit);
+  bool stopping() const { return stopping_; }
+
+ private:
+  Dependencies deps_;
+  bool stopping_ = false;
+  std::shared_ptr<CancelScope> sequence_;
+};
+
+}  // namespace corvid

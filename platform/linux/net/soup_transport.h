@@ -1,0 +1,47 @@
+// The relay client's HTTP transport on libsoup 3, driven by the GLib main
+// loop of the main thread.
+#pragma once
+
+#include <gio/gio.h>
+#include <libsoup/soup.h>
+
+#include "base/http.h"
+
+namespace corvid::linux_platform {
+
+// One shared libsoup session for all relay requests. It carries no cookie
+// jar, no authentication manager (so no credentials, and a 401 comes back
+// as it is), no content decoder (so no Accept-Encoding) and no User-Agent;
+// redirects are not followed. Plain http and https both work; https trusts
+// the system's CA certificates and nothing else. The system proxy settings
+// apply, as for any other program of the desktop.
+class SoupTransport : public HttpTransport {
+ public:
+  struct Options {
+    // The certificates to trust for https. None: the system's CA store.
+    // Only tests set another one.
+    GTlsDatabase* tlsDatabase = nullptr;
+  };
+
+  SoupTransport();
+  explicit SoupTransport(const Options& options);
+  ~SoupTransport() override;
+  SoupTransport(const SoupTransport&) = delete;
+  SoupTransport& operator=(const SoupTransport&) = delete;
+
+  // Sends one request and reads the whole answer. The request's time-out
+  // bounds the whole exchange; cancelling the calling task's scope cancels
+  // the request (failure kind `cancelled`). Every answer with an HTTP status
+  // is a response, whatever the status.
+  Task<HttpResult> send(HttpRequest request) override;
+
+ private:
+  SoupSession* session_ = nullptr;
+};
+
+// How a libsoup, GIO, resolver or TLS error maps onto the transport's
+// failure kinds. `timedOut` says that the request's own time-out cancelled
+// it (a cancellation then counts as a time-out).
+HttpFailure classifyTransportError(const GError* error, bool timedOut);
+
+}  // namespace corvid::linux_platform

@@ -1,0 +1,191 @@
+// The push client's relay operations: the request itself, pairing, fan-out,
+// unpairing and the test notification.
+#include <string>
+#include <utility>
+
+#include "base/korean_time.h"
+#include "push/push_client.h"
+
+namespace corvid {
+
+namespace {
+
+constexpr const char* kPost = "POST";
+
+// Assigns only real changes, so that a healthy server answering every few
+// seconds does not wake the views each time.
+template <class T>
+void update(Published<T>& property, T value) {
+  if (property.get() != value) property = std::move(value);
+}
+
+}  // namespace
+
+std::string PushClient::computerLabel() const {
+  std::string name = deps_.computerName ? deps_.computerName() : std::string();
+  return name.empty() ? "Mac" : name;
+}
+
+void PushClient::removePairings(const std::string& secret) {
+  std::vector<Pairing> kept;
+  for (const auto& p : pairings_.get()) {
+    if (p.secret != secret) kept.push_back(p);
+  }
+  if (kept.size() != pairings_->size()) setPairings(std::move(kept));
+}
+
+Task<RelayResult> PushClient::request(std::string path, std::string method, std::optional<std::string> secret,
+                                      JsonObject body) {
+  auto url = relay::endpointURL(serverURL_.get(), path);
+  if (!url) {
+    co_return RelayError{"push", RelayError::kUnusableServerURL, std::string(relay::kBadServerURLText)};
+  }
+  HttpRequest http;
+  http.method = std::move(method);
+  http.url = std::move(*url);
+  http.timeout = deps_.requestTimeout;
+  try {
+    http.body = nlohmann::json(std::move(body)).dump();
+  } catch (const nlohmann::json::exception& e) {
+    // Text that is not UTF-8: nothing is sent, no problem text changes.
+    co_return RelayError{"json", e.id, e.what()};
+  }
+  http.headers.emplace_back("Content-Type", "application/json");
+  if (secret) http.headers.emplace_back("Authorization", "Bearer " + *secret);
+
+  HttpResult result = co_await deps_.transport.send(std::move(http));
+
+  if (!result.response) {
+    std::string text = relay::unreachableText(result.failure);
+    if (result.failure.kind != HttpFailureKind::cancelled) update(connectionProblem_, std::optional(text));
+    co_return RelayError{"push", RelayError::kNoResponse, std::move(text)};
+  }
+  const int status = result.response->status;
+  JsonObject answer = relay::responseObject(result.response->body);
+  update(connectionProblem_, relay::serverFaultText(status));
+  if (path == relay::kPushPath) {
+    if (status == 200) {
+      update(deliveryProblem_, std::optional<std::string>());
+    } else if (status == 502) {
+      update(deliveryProblem_, std::optional(relay::appleRefusalText(answer)));
+    }
+  }
+  if (status != 200) co_return relay::statusError(status, answer);
+  co_return std::move(answer);
+}
+
+Task<bool> PushClient::pair(std::string typedCode) {
+  int digits = 0;
+  std::string code = relay::codeDigits(typedCode, &digits);
+  if (digits != 6 || isPairing_) co_return false;
+
+  isPairing_ = true;
+  // Ends the pairing state however this task ends.
+  struct Done {
+    Published<bool>& flag;
+    ~Done() { flag = false; }
+  } done{isPairing_};
+  pairNote_ = std::nullopt;
+
+  const std::string name = computerLabel();
+  // (Each task is made before it is awaited: GCC 12 mishandles string
+  // literals inside a co_await expression.)
+  Task<RelayResult> redeem = request(std::string(relay::kPairPath), kPost, std::nullopt,
+                                     JsonObject{{"code", code}, {"label", name}});
+  RelayResult answer = co_await std::move(redeem);
+  if (!answer) {
+    pairNote_ = Note{relay::pairFailureText(answer.error()), true};
+    deps_.log.log("push: pair failed " + std::to_string(answer.error().code));
+    co_return false;
+  }
+  auto secret = relay::textField(answer.body(), "secret");
+  // A secret that cannot travel in a header line (empty, or with control
+  // characters such as line breaks) is as unusable as none.
+  if (!secret || !relay::usableSecret(*secret)) {
+    pairNote_ = Note{"연결하지 못했습니다: 서버 응답이 올바르지 않습니다.", true};
+    co_return false;
+  }
+  Pairing pairing{std::move(*secret), relay::textField(answer.body(), "deviceModel").value_or("iPhone"),
+                  relay::textField(answer.body(), "environment").value_or("development"), deps_.clock.now()};
+  auto list = pairings_.get();
+  list.push_back(pairing);
+  setPairings(std::move(list));
+  deps_.log.log("push: paired, pairings " + std::to_string(pairings_->size()));
+
+  Task<int> confirm = push("paired", "Corvid 연결 완료",
+                           name + "에서 알림을 보낼게요. 이제 폰은 내려놔도 돼요.", "", "", -1, "", pairing);
+  int reached = co_await std::move(confirm);
+  if (reached > 0) {
+    pairNote_ = Note{"연결되었습니다. iPhone에 확인 알림을 보냈습니다.", false};
+  } else {
+    pairNote_ = Note{
+        "연결은 되었지만 확인 알림을 보내지 못했습니다: " + lastFailure_.value_or("알 수 없는 오류"), true};
+  }
+  co_return true;
+}
+
+Task<int> PushClient::push(std::string kind, std::string title, std::string body, std::string threadKey,
+                           std::string username, int badge, std::string collapseId,
+                           std::optional<Pairing> target) {
+  std::vector<Pairing> targets = target ? std::vector<Pairing>{std::move(*target)} : pairings_.get();
+  if (targets.empty()) co_return 0;
+
+  JsonObject payload{{"kind", kind},
+                     {"title", std::move(title)},
+                     {"body", std::move(body)},
+                     {"threadKey", std::move(threadKey)},
+                     {"username", std::move(username)}};
+  if (badge >= 0) payload["badge"] = badge;
+  if (!collapseId.empty()) payload["collapseId"] = std::move(collapseId);
+
+  int reached = 0;
+  std::vector<std::string> failures;
+  for (const auto& t : targets) {
+    Task<RelayResult> send = request(std::string(relay::kPushPath), kPost, t.secret, payload);
+    RelayResult result = co_await std::move(send);
+    if (result) {
+      ++reached;
+      continue;
+    }
+    failures.push_back(relay::deliveryFailureText(result.error()));
+    if (result.error().code == 401 || result.error().code == 410) removePairings(t.secret);
+  }
+
+  if (reached > 0) sentCount_ = sentCount_.get() + reached;
+  if (reached > 0 && kind == "message") lastPushAt_ = deps_.clock.now();
+  lastFailure_ = failures.empty() ? std::nullopt : std::optional(failures.front());
+
+  std::string line = "push: " + kind + " sent " + std::to_string(reached) + "/" +
+                     std::to_string(targets.size()) + " badge " + std::to_string(badge);
+  if (!failures.empty()) line += " failures " + std::to_string(failures.size());
+  deps_.log.log(line);
+  co_return reached;
+}
+
+Task<void> PushClient::unpair(Pairing pairing) {
+  // The server's answer does not matter: the pairing ends here either way.
+  Task<RelayResult> tell = request(std::string(relay::kUnpairPath), kPost, pairing.secret, JsonObject{});
+  co_await std::move(tell);
+  removePairings(pairing.secret);
+  pairNote_ = Note{"연결을 해제했습니다.", false};
+  deps_.log.log("push: unpaired, pairings " + std::to_string(pairings_->size()));
+}
+
+Task<void> PushClient::sendTest() {
+  if (pairings_->empty()) {
+    testNote_ = Note{"연결된 iPhone이 없습니다.", true};
+    co_return;
+  }
+  testNote_ = Note{"보내는 중…", false};
+  Task<int> fanOut =
+      push("test", "Corvid 시험 알림", computerLabel() + "에서 보낸 시험 알림입니다", "", "", -1, "");
+  int reached = co_await std::move(fanOut);
+  if (reached == 0) {
+    testNote_ = Note{lastFailure_.value_or("보내지 못했습니다."), true};
+  } else {
+    const KoreanTimeFormat& format = deps_.timeFormat ? *deps_.timeFormat : KoreanTimeFormat::shared();
+    testNote_ = Note{"보냈습니다 (" + format.clockTime(deps_.clock.now()) + ")", false};
+  }
+}
+
+}  // namespace corvid
