@@ -310,7 +310,21 @@ const EMOJI_KEYS = ["emoji", "reaction", "reaction_emoji", "text"];
 // What one message is, worked out once per run of a row.
 const messageFacts = (m, viewerIds) => {
   const sender = text(m.sender_fbid);
-  return { m, id: msgIdOf(m), ts: num(m.timestamp_ms), sender, mine: viewerIds.includes(sender), log: false };
+  return {
+    m,
+    id: msgIdOf(m),
+    ts: num(m.timestamp_ms),
+    sender,
+    mine: viewerIds.includes(sender),
+    log: false,
+    snippet: null,
+  };
+};
+
+// The preview text of a message, normalised once.
+const snippetOfFacts = (f) => {
+  if (f.snippet === null) f.snippet = snippetOf(f.m);
+  return f.snippet;
 };
 
 const describe = (f) => {
@@ -368,16 +382,17 @@ const rowOf = (t) => {
   const logIds = new Set();
   let best = null;
   let reactionKeys = null;
+  const seeReaction = (r, f) => {
+    if (reactionKeys === null) reactionKeys = Object.keys(r).filter((k) => !k.startsWith("__")).join(",");
+    const lid = text(r.log_message_id);
+    if (lid) logIds.add(lid);
+    const time = num(r.timestamp_ms) || num(r.created_at_ms) || num(r.timestamp);
+    if (best === null || time > best.time) best = { time, r, f };
+  };
   for (const f of kept) {
     const m = f.m;
-    if (m.reactions == null && m.msg_reactions == null) continue;
-    for (const r of listOf(m.reactions).concat(listOf(m.msg_reactions))) {
-      if (reactionKeys === null) reactionKeys = Object.keys(r).filter((k) => !k.startsWith("__")).join(",");
-      const lid = text(r.log_message_id);
-      if (lid) logIds.add(lid);
-      const time = num(r.timestamp_ms) || num(r.created_at_ms) || num(r.timestamp);
-      if (best === null || time > best.time) best = { time, r, f };
-    }
+    if (m.reactions != null) for (const r of listOf(m.reactions)) seeReaction(r, f);
+    if (m.msg_reactions != null) for (const r of listOf(m.msg_reactions)) seeReaction(r, f);
   }
   if (logIds.size > 0) for (const f of kept) f.log = logIds.has(f.id);
 
@@ -457,7 +472,7 @@ const rowOf = (t) => {
       avatar: text(u.profile_pic_url),
       verified: !!u.is_verified,
     })),
-    snippet: lm ? snippetOf(lm) : "",
+    snippet: last ? snippetOfFacts(last) : "",
     previewKind,
     newestInfo: describe(newestMsg),
     lastInfo: describe(last),
@@ -476,7 +491,7 @@ const rowOf = (t) => {
     hasReceipt: !!receipt,
     markedUnread: !!t.marked_as_unread,
     msgInfo: msgInfo.join(" ") + " unreadTypes=" + unreadMsgs.map((f) => text(f.m.content_type) || "?").join(","),
-    unreadSenders: new Set(unreadMsgs.map((f) => f.sender)).size,
+    unreadSenders: unreadMsgs.length > 1 ? new Set(unreadMsgs.map((f) => f.sender)).size : unreadMsgs.length,
     reactionTs,
     reactionEmoji: best ? firstText(best.r, EMOJI_KEYS) : "",
     reactionByMe: best ? isViewerFbid(firstText(best.r, ACTOR_KEYS)) : false,
@@ -500,7 +515,7 @@ const rowOf = (t) => {
     row.recent = displayable
       .filter((f) => !f.mine)
       .slice(0, recentN)
-      .map((f) => ({ id: f.id, ts: f.ts, snippet: snippetOf(f.m) }));
+      .map((f) => ({ id: f.id, ts: f.ts, snippet: snippetOfFacts(f) }));
   }
   return row;
 };

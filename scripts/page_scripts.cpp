@@ -11,7 +11,8 @@ namespace {
 
 Task<std::optional<Json>> runObjectScript(WebView& view, std::string_view body, Json arguments) {
   ScriptResult result = co_await view.callAsyncJavaScript(body, arguments, kPageWorld);
-  if (const Json* object = result.object()) co_return *object;
+  // Moved, not copied: a snapshot of a large inbox is megabytes of values.
+  if (result.object()) co_return std::move(*result.value);
   co_return std::nullopt;
 }
 

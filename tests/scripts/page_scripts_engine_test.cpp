@@ -237,8 +237,10 @@ TEST(PageScriptsInEngine, BadgeReadsTheInboxLinkAndTheTitle) {
   };
   const Case cases[] = {
       {R"(<title>(5) Instagram</title><a href="/direct/inbox/"><div aria-label="3 new notifications"></div>
-          <span>9+</span></a>)", 3, 5},
-      {R"(<title>Instagram (5)</title><a href="/direct/inbox/?x=1"><div><span> 12 </span></div></a>)", 12, -1},
+          <span>9+</span></a>)",
+       3, 5},
+      {R"(<title>Instagram (5)</title><a href="/direct/inbox/?x=1"><div><span> 12 </span></div></a>)", 12,
+       -1},
       {R"(<title>Inbox</title><a href="/direct/inbox/"><span>1234</span></a>)", 0, -1},
       {R"(<a aria-label="Direct - 7 New Notifications" href="/direct/inbox/"><span>2</span></a>)", 7, -1},
       {R"(<title>(1) Login</title><a href="/accounts/login/">Log in</a>)", -1, 1},
@@ -247,8 +249,8 @@ TEST(PageScriptsInEngine, BadgeReadsTheInboxLinkAndTheTitle) {
   for (const auto& c : cases) {
     const std::string marker = "case" + std::to_string(++n);
     view->loadHTML(std::string(c.html) + "<i id=" + marker + "></i>", server.url("/direct/inbox/"));
-    ASSERT_TRUE(waitFor(*view, "return document.readyState === 'complete' && !!document.getElementById('" +
-                                   marker + "')"));
+    ASSERT_TRUE(waitFor(
+        *view, "return document.readyState === 'complete' && !!document.getElementById('" + marker + "')"));
     auto result = run(scripts::runBadge(*view));
     ASSERT_TRUE(result) << c.html;
     EXPECT_EQ((*result)["badge"], c.badge) << c.html;
@@ -261,8 +263,10 @@ TEST(PageScriptsInEngine, APageWithoutReactContentHasNoSnapshot) {
   PageServer server;
   auto view = newView();
   view->load(server.url("/direct/plain/"));
-  ASSERT_TRUE(waitFor(*view, "return document.readyState === 'complete' && location.pathname === '/direct/plain/'"));
-  ScriptResult raw = run(view->callAsyncJavaScript(scripts::inboxSnapshotSource(), scripts::snapshotArguments()));
+  ASSERT_TRUE(
+      waitFor(*view, "return document.readyState === 'complete' && location.pathname === '/direct/plain/'"));
+  ScriptResult raw =
+      run(view->callAsyncJavaScript(scripts::inboxSnapshotSource(), scripts::snapshotArguments()));
   EXPECT_FALSE(raw.failed());
   EXPECT_EQ(raw.value, Json(nullptr));
   EXPECT_EQ(run(scripts::runInboxSnapshot(*view)), std::nullopt);

@@ -49,7 +49,8 @@ PageServer::PageServer(const std::vector<std::string>& options) {
   std::string line;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (line.find('\n') == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{out[0], POLLIN, 0};
     if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     char buf[128];
