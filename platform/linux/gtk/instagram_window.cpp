@@ -8,7 +8,7 @@ namespace corvid::linux_platform {
 namespace {
 
 constexpr const char* kBannerStyle =
-    ".corvid-banner { background-color: shade(@theme_bg_color, 0.96);"
+    ".corvid-banner { padding: 12px; background-color: shade(@theme_bg_color, 0.96);"
     " border-bottom: 1px solid alpha(@theme_fg_color, 0.08); }\n";
 
 void installBannerStyle() {
@@ -54,7 +54,6 @@ struct InstagramWindowContent::View {
 
     // Banner: icon, texts, and the inbox button in inspect mode.
     GtkWidget* banner = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
-    gtk_container_set_border_width(GTK_CONTAINER(banner), 12);
     gtk_style_context_add_class(gtk_widget_get_style_context(banner), "corvid-banner");
     icon = gtk_image_new();
     gtk_widget_set_size_request(icon, 28, -1);
