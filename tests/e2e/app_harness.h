@@ -143,6 +143,8 @@ class AppHarness {
   // (WM_DELETE_WINDOW). False when no such window of corvid is shown.
   bool closeWindow(const std::string& title) const;
 
+  // The private session bus corvid uses (e.g. for a FakeTrayHost).
+  const std::string& busAddress() const { return busAddress_; }
   RecordingRelay& relay() { return relay_; }
   PageServer& page() { return *page_; }
   const std::filesystem::path& root() const { return root_; }

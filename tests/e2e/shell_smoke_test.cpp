@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "app_harness.h"
+#include "fake_tray_host.h"
 
 namespace corvid::testing {
 namespace {
@@ -102,6 +103,49 @@ TEST(ShellSmoke, OrdinaryQuitAsksWhileAPhoneIsPaired) {
   ASSERT_TRUE(status);
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_EQ(app.countLog("quit: status stopped"), 1u);
+}
+
+TEST(ShellSmoke, TrayItemFollowsTheHealthAndComesBackWithItsHost) {
+  AppHarness app;
+  FakeTrayHost tray(app.busAddress());
+  app.start();
+  // No phone: setup is incomplete, the main window opens at launch.
+  ASSERT_TRUE(app.waitForLog("setup incomplete, phones 0")) << app.output();
+  ASSERT_TRUE(app.waitForLog("ui: settings window"));
+  ASSERT_TRUE(app.waitUntil([&] { return !tray.registrations().empty(); }, 15s));
+  EXPECT_EQ(tray.itemProperty("Title"), "Corvid");
+  EXPECT_EQ(tray.itemProperty("IconThemePath"), (app.runtimeDir() / "corvid" / "icons").string());
+
+  // Once the page is read the health is noPhone: the icon has its dot, the
+  // menu offers the phone step and no test notification.
+  ASSERT_TRUE(app.waitForLog("session: unknown → ok")) << app.output();
+  ASSERT_TRUE(
+      app.waitUntil([&] { return tray.itemProperty("IconName") == "corvid-tray-attention-symbolic"; }));
+  auto hasItem = [&](const std::string& label, bool enabled) {
+    for (const auto& e : tray.menu()) {
+      if (e.label == label) return e.enabled == enabled;
+    }
+    return false;
+  };
+  ASSERT_TRUE(app.waitUntil([&] { return hasItem("iPhone 연결…", true); }));
+  EXPECT_TRUE(hasItem("iPhone을 연결하세요", false));
+  EXPECT_TRUE(hasItem("시험 알림 보내기", false));
+  EXPECT_TRUE(hasItem("설정…", true));
+  EXPECT_TRUE(hasItem("Corvid 종료", true));
+
+  // The tray host goes away and comes back: the item registers again.
+  tray.release();
+  app.waitUntil([] { return false; }, Millis(500));
+  tray.own();
+  ASSERT_TRUE(app.waitUntil([&] { return tray.registrations().size() >= 2; }, 15s));
+  EXPECT_EQ(tray.itemProperty("IconName"), "corvid-tray-attention-symbolic");
+
+  // No phone to tell: a quit ends at once and contacts no relay.
+  app.sendSignal(SIGTERM);
+  auto status = app.waitForExit(std::chrono::seconds(5));
+  ASSERT_TRUE(status);
+  EXPECT_EQ(app.countLog("quit: status stopped"), 0u);
+  EXPECT_TRUE(app.relay().requests().empty());
 }
 
 }  // namespace
