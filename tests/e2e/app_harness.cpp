@@ -7,6 +7,7 @@
 #include <libsoup/soup.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -241,6 +242,7 @@ void AppHarness::startBus() {
   busPid_ = ::fork();
   if (busPid_ < 0) throw std::runtime_error("fork failed");
   if (busPid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // dies with a test that crashed
     ::dup2(out[1], STDOUT_FILENO);
     ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1",
              static_cast<char*>(nullptr));
@@ -298,6 +300,7 @@ pid_t AppHarness::spawnCorvid() {
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // dies with a test that crashed
     int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (fd >= 0) {
       ::dup2(fd, STDOUT_FILENO);

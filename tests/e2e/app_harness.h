@@ -26,7 +26,8 @@
 // Every process the harness starts (corvid, second launches, dbus-daemon,
 // the page server) is stopped by the PID it got from fork and still owns
 // (checked with waitpid), in the destructor too, so a failing test leaves
-// nothing behind. The relay lives on the test's default main context: the
+// nothing behind; corvid and the bus also get SIGTERM should the test
+// process itself die (PR_SET_PDEATHSIG). The relay lives on the test's default main context: the
 // harness's waiting calls iterate that context, and a test that waits on
 // its own must do so too (waitUntil does).
 #pragma once
