@@ -73,7 +73,7 @@ TEST(ShellSmoke, WindowsReadingAndBoundedQuit) {
   auto status = app.waitForExit(std::chrono::seconds(10));
   auto took = std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - before);
   ASSERT_TRUE(status);
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << app.output();
   EXPECT_LT(took.count(), 2500) << took.count() << " ms";
   EXPECT_GE(took.count(), 1400) << "the stop sequence did not wait for the relay";
   EXPECT_EQ(app.countLog("quit: status stopped"), 1u);
@@ -101,7 +101,7 @@ TEST(ShellSmoke, OrdinaryQuitAsksWhileAPhoneIsPaired) {
   app.sendSignal(SIGTERM);
   auto status = app.waitForExit(std::chrono::seconds(10));
   ASSERT_TRUE(status);
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << app.output();
   EXPECT_EQ(app.countLog("quit: status stopped"), 1u);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/linux/gtk/tray.h"
 
 #include <gtk/gtk.h>
+#include <libayatana-appindicator/app-indicator-enum-types.h>
 #include <libayatana-appindicator/app-indicator.h>
 
 #include <cstdlib>
@@ -8,7 +9,44 @@
 #include "ui/status.h"
 #include "ui/tray_icon.h"
 
+// An AppIndicator without the GtkStatusIcon fallback. Without a tray host
+// the library would otherwise make an XEmbed status icon, whose icon
+// updates read past the end of GTK's icon search path in the Debian 12
+// library (a crash seen under AddressSanitizer, and in the field as a rare
+// segfault in status_icon_changes). The fallback could only show on old
+// XEmbed-only trays anyway; without a tray host Corvid is reached by
+// launching it again.
+extern "C" {
+struct CorvidIndicator {
+  AppIndicator parent;
+};
+struct CorvidIndicatorClass {
+  AppIndicatorClass parent_class;
+};
+G_DEFINE_TYPE(CorvidIndicator, corvid_indicator, APP_INDICATOR_TYPE)
+static void corvid_indicator_class_init(CorvidIndicatorClass* klass) {
+  klass->parent_class.fallback = nullptr;
+  klass->parent_class.unfallback = nullptr;
+}
+static void corvid_indicator_init(CorvidIndicator*) {}
+}
+
 namespace corvid::linux_platform {
+
+namespace {
+
+AppIndicator* newIndicator(const std::string& id, const std::string& icon,
+                           const std::filesystem::path& themePath) {
+  auto* categories = static_cast<GEnumClass*>(g_type_class_ref(APP_INDICATOR_TYPE_INDICATOR_CATEGORY));
+  const char* category = g_enum_get_value(categories, APP_INDICATOR_CATEGORY_APPLICATION_STATUS)->value_nick;
+  auto* indicator = static_cast<AppIndicator*>(g_object_new(corvid_indicator_get_type(), "id", id.c_str(),
+                                                            "category", category, "icon-name", icon.c_str(),
+                                                            "icon-theme-path", themePath.c_str(), nullptr));
+  g_type_class_unref(categories);
+  return indicator;
+}
+
+}  // namespace
 
 std::filesystem::path trayIconThemeFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -38,8 +76,7 @@ struct TrayIcon::Impl {
     MenuInputs in = menuInputs(deps.watcher, deps.clock.now());
     icon = std::string(trayIconName(needsAttention(in.health)));
     items = menuItems(in);
-    indicator = app_indicator_new_with_path(deps.id.c_str(), icon.c_str(),
-                                            APP_INDICATOR_CATEGORY_APPLICATION_STATUS, themeFolder.c_str());
+    indicator = newIndicator(deps.id, icon, themeFolder);
     app_indicator_set_title(indicator, std::string(kTrayAccessibleName).c_str());
     app_indicator_set_icon_full(indicator, icon.c_str(), std::string(kTrayAccessibleName).c_str());
     renderMenu();
