@@ -48,10 +48,11 @@ DetectionResult detectChanges(const std::vector<ThreadRow>& rows, DetectionState
 
     bool considered = false;
     double since = 0;
-    if (auto it = state.lastIds.find(row.id); it != state.lastIds.end()) {
-      considered = state.baselineDone && it->second != row.lastId;
-      auto seen = state.lastTsSeen.find(row.id);
-      since = seen != state.lastTsSeen.end() ? seen->second : row.lastTs;
+    auto [known, inserted] = state.lastIds.try_emplace(row.id);
+    auto [seen, firstSeen] = state.lastTsSeen.try_emplace(row.id, 0.0);
+    if (!inserted) {
+      considered = state.baselineDone && known->second != row.lastId;
+      since = firstSeen ? row.lastTs : seen->second;
     } else {
       considered = state.baselineDone && row.lastTs > baselineMs;
       if (considered) ++r.isNew;
@@ -80,9 +81,8 @@ DetectionResult detectChanges(const std::vector<ThreadRow>& rows, DetectionState
       }
     }
 
-    state.lastIds[row.id] = row.lastId;
-    auto& seen = state.lastTsSeen.try_emplace(row.id, 0.0).first->second;
-    seen = std::max(seen, row.lastTs);
+    if (known->second != row.lastId) known->second = row.lastId;
+    seen->second = std::max(seen->second, row.lastTs);
   }
 
   if (!state.baselineDone) {

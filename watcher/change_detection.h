@@ -8,7 +8,7 @@
 // are already read produce nothing.
 #pragma once
 
-#include <map>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,8 +53,8 @@ struct ThreadRow {
 
 // What the detection remembers between reads.
 struct DetectionState {
-  std::map<std::string, std::string> lastIds;  // thread id → last message id seen
-  std::map<std::string, double> lastTsSeen;    // thread id → newest last-message time seen (ms)
+  std::unordered_map<std::string, std::string> lastIds;  // thread id → last message id seen
+  std::unordered_map<std::string, double> lastTsSeen;    // thread id → newest last-message time seen (ms)
   bool baselineDone = false;
   Time baselineAt;
 };
