@@ -46,8 +46,9 @@ struct AppServices {
   LogindIdleInhibitor activity{activityLog};
   XdgAutostartLoginItem loginItem;
   SoupTransport transport;
-  LibnotifyNotifier notifier{LibnotifyNotifier::Options{"Corvid", CorvidApplication::kApplicationId, "corvid"},
-                             [](const std::string&) {}};
+  LibnotifyNotifier notifier{
+      LibnotifyNotifier::Options{"Corvid", CorvidApplication::kApplicationId, "corvid"},
+      [](const std::string&) {}};
   std::unique_ptr<Watcher> watcher;
 
   AppServices() {
@@ -74,8 +75,12 @@ int CorvidApplication::run(int argc, char** argv) {
   return g_application_run(G_APPLICATION(app_), argc, argv);
 }
 
-void CorvidApplication::onStartup(GApplication*, gpointer self) { static_cast<CorvidApplication*>(self)->startup(); }
-void CorvidApplication::onActivate(GApplication*, gpointer self) { static_cast<CorvidApplication*>(self)->activate(); }
+void CorvidApplication::onStartup(GApplication*, gpointer self) {
+  static_cast<CorvidApplication*>(self)->startup();
+}
+void CorvidApplication::onActivate(GApplication*, gpointer self) {
+  static_cast<CorvidApplication*>(self)->activate();
+}
 void CorvidApplication::onShutdown(GApplication*, gpointer self) {
   static_cast<CorvidApplication*>(self)->services_.reset();
 }

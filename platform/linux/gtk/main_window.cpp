@@ -523,8 +523,9 @@ struct MainWindowContent::View {
     setText(statisticsLabel, m.statistics);
     setText(versionLabel, m.versionLine);
 
-    // focus: whenever the health turns to noPhone
-    if (codeFocusOnHealthChange(lastHealth, in.health)) focusCode();
+    // focus: whenever the health turns to noPhone, unless the user is
+    // typing in another field (the server field) at that moment
+    if (codeFocusOnHealthChange(lastHealth, in.health) && !typingElsewhere()) focusCode();
     lastHealth = in.health.kind;
   }
 
@@ -591,6 +592,7 @@ struct MainWindowContent::View {
       gtk_box_pack_start(GTK_BOX(hbox), texts, TRUE, TRUE, 0);
 
       GtkWidget* unpair = newButton(text::kUnpairButton);
+      gtk_widget_set_name(unpair, "unpair");
       g_object_set_data(G_OBJECT(unpair), kIndexKey, GSIZE_TO_POINTER(i));
       g_signal_connect(unpair, "clicked", G_CALLBACK(onUnpair), this);
       valign(unpair);
@@ -684,6 +686,12 @@ struct MainWindowContent::View {
     // Without selecting: a half-typed code must not be replaced by the
     // next key press.
     gtk_entry_grab_focus_without_selecting(GTK_ENTRY(codeEntry));
+  }
+
+  bool typingElsewhere() const {
+    GtkWindow* window = parentWindow();
+    GtkWidget* focus = window ? gtk_window_get_focus(window) : nullptr;
+    return focus && focus != codeEntry && GTK_IS_EDITABLE(focus);
   }
 
   GtkWindow* parentWindow() const {
