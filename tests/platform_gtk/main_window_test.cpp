@@ -132,9 +132,11 @@ TEST_F(MainWindow, TheSixthDigitPairsOnceAndSuccessEmptiesTheField) {
   gtk_widget_activate(code);  // Return with five digits does nothing
   EXPECT_EQ(requests("/v1/pair"), 0);
 
-  int position = -1;
-  gtk_editable_insert_text(GTK_EDITABLE(code), "6", 1, &position);
-  EXPECT_EQ(entryText("code-entry"), "123456");
+  // Typed into the middle: the first six digits of "1" "9x8" "2345".
+  int position = 1;
+  gtk_editable_insert_text(GTK_EDITABLE(code), "9x8", 3, &position);
+  EXPECT_EQ(entryText("code-entry"), "198234");
+  EXPECT_EQ(position, 3);
   EXPECT_EQ(requests("/v1/pair"), 1);
   settle();
   EXPECT_FALSE(gtk_widget_get_sensitive(widget("connect")));  // in flight
@@ -142,6 +144,8 @@ TEST_F(MainWindow, TheSixthDigitPairsOnceAndSuccessEmptiesTheField) {
   // More digits, Return and "연결" while the request is in flight send nothing.
   gtk_entry_set_text(GTK_ENTRY(code), "1234567");
   EXPECT_EQ(entryText("code-entry"), "123456");
+  gtk_entry_buffer_set_text(gtk_entry_get_buffer(GTK_ENTRY(code)), "65a4321", -1);  // bypasses insert-text
+  EXPECT_EQ(entryText("code-entry"), "654321");
   gtk_widget_activate(code);
   gtk_button_clicked(GTK_BUTTON(widget("connect")));
   EXPECT_EQ(requests("/v1/pair"), 1);

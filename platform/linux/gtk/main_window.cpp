@@ -2,6 +2,8 @@
 
 #include <handy.h>
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -283,6 +285,7 @@ struct MainWindowContent::View {
       valign(w);
       gtk_container_add(GTK_CONTAINER(codeRow), w);
     }
+    g_signal_connect(codeEntry, "insert-text", G_CALLBACK(onCodeInsert), this);
     g_signal_connect(codeEntry, "changed", G_CALLBACK(onCodeChanged), this);
     g_signal_connect(codeEntry, "activate", G_CALLBACK(onCodeActivate), this);
     g_signal_connect(connectButton, "clicked", G_CALLBACK(onCodeActivate), this);
@@ -739,6 +742,31 @@ struct MainWindowContent::View {
     if (auto action = actionOf(button)) static_cast<View*>(self)->perform(*action);
   }
 
+  // Typing and pasting: what the field would hold after the insertion is
+  // filtered at once (only digits, the first six), so the field never shows
+  // the rejected characters and the cursor lands after what was kept of
+  // the insertion. The "changed" that follows runs the connect rule.
+  static void onCodeInsert(GtkEditable* editable, const char* inserted, int length, int* position,
+                           gpointer self) {
+    auto* v = static_cast<View*>(self);
+    std::string current = gtk_entry_get_text(GTK_ENTRY(editable));
+    glong chars = g_utf8_strlen(current.c_str(), -1);
+    glong at = std::clamp<glong>(*position, 0, chars);
+    std::size_t split = std::size_t(g_utf8_offset_to_pointer(current.c_str(), at) - current.c_str());
+    std::string before = current.substr(0, split) +
+                         std::string(inserted, length < 0 ? std::strlen(inserted) : std::size_t(length));
+    CodeEdit edit = filterCode(before + current.substr(split), true);
+    if (!edit.changed) return;  // digits that fit: inserted as typed
+    g_signal_stop_emission_by_name(editable, "insert-text");
+    int cursor = int(std::min(codeLength(filterCode(before, true).code), kCodeLength));
+    g_signal_handlers_block_by_func(editable, reinterpret_cast<gpointer>(onCodeInsert), v);
+    gtk_entry_set_text(GTK_ENTRY(editable), edit.code.c_str());  // "changed" runs onCodeChanged
+    g_signal_handlers_unblock_by_func(editable, reinterpret_cast<gpointer>(onCodeInsert), v);
+    *position = cursor;  // where the caller puts the cursor
+    gtk_editable_set_position(editable, cursor);
+  }
+
+  // Every change, also one that bypassed the insertion filter.
   static void onCodeChanged(GtkEditable*, gpointer self) {
     auto* v = static_cast<View*>(self);
     CodeEdit edit = filterCode(gtk_entry_get_text(GTK_ENTRY(v->codeEntry)), v->push.isPairing());
