@@ -1,5 +1,6 @@
 // Revealing a file: the file manager on the session bus is asked to show
-// it selected. A stand-in for the file manager owns its bus name here.
+// it selected. A stand-in for the file manager owns its bus name on a
+// private session bus.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -45,8 +46,11 @@ void onCall(GDBusConnection*, const char*, const char*, const char*, const char*
 }  // namespace
 
 TEST(FileReveal, AsksTheFileManagerToShowTheFileSelected) {
+  // A private session bus, so that nothing else answers for the file manager.
+  GTestDBus* session = g_test_dbus_new(G_TEST_DBUS_NONE);
+  g_test_dbus_up(session);
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  ASSERT_NE(bus, nullptr) << "needs a session bus (tools/test provides one)";
+  ASSERT_NE(bus, nullptr);
   GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kInterface, nullptr);
   ShownItems shown;
   GDBusInterfaceVTable vtable{onCall, nullptr, nullptr, {}};
@@ -92,5 +96,7 @@ TEST(FileReveal, AsksTheFileManagerToShowTheFileSelected) {
   g_dbus_connection_unregister_object(bus, object);
   g_dbus_node_info_unref(node);
   g_object_unref(bus);
+  g_test_dbus_down(session);
+  g_object_unref(session);
   std::filesystem::remove_all(dir);
 }

@@ -1,5 +1,5 @@
-// Renders Corvid's windows in every health case, over in-memory fakes and
-// virtual time, and writes them as PNG files (and the tray menu as text):
+// Renders the main window in every health case, over in-memory fakes and
+// virtual time, and writes it as PNG files (and the tray menu as text):
 //
 //   corvid_screenshots [FOLDER]      (default: screenshots)
 //
@@ -24,15 +24,16 @@
 #include "base/virtual_loop.h"
 #include "platform/linux/gtk/main_window.h"
 #include "platform/linux/gtk/style.h"
+#include "platform/linux/gtk/window_snapshot.h"
 #include "push/push_client.h"
 #include "tests/support/fake_platform.h"
 #include "tests/watcher/fake_inbox.h"
-#include "ui/instagram_window_model.h"
 #include "ui/menu_model.h"
 #include "watcher/watcher.h"
 
 using namespace corvid;
 using namespace corvid::testing;
+using namespace corvid::linux_platform;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
@@ -124,24 +125,15 @@ struct Case {
 };
 
 void iterate() {
-  for (int i = 0; i < 20; ++i) {
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
-    g_usleep(10000);
-  }
+  // Layout, drawing and the expander row's reveal animation take a few turns.
+  iterateUntil([] { return false; }, 600);
 }
 
 bool writePNG(GtkWidget* window, const fs::path& file) {
   iterate();
-  int w = gtk_widget_get_allocated_width(window);
-  int h = gtk_widget_get_allocated_height(window);
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-  cairo_t* cr = cairo_create(surface);
-  gtk_widget_draw(window, cr);
-  cairo_destroy(cr);
-  bool ok = cairo_surface_write_to_png(surface, file.c_str()) == CAIRO_STATUS_SUCCESS;
-  cairo_surface_destroy(surface);
-  std::printf("%s %dx%d%s\n", file.c_str(), w, h, ok ? "" : " (failed)");
-  return ok;
+  std::string error = saveWindowPng(GTK_WINDOW(window), file);
+  std::printf("%s%s\n", file.c_str(), error.empty() ? "" : (": " + error).c_str());
+  return error.empty();
 }
 
 GtkWidget* findByName(GtkWidget* w, const char* name) {
@@ -210,58 +202,6 @@ bool renderMainWindow(const Case& c, const fs::path& folder) {
   std::ofstream(folder / ("menu-" + c.name + ".txt")) << menuText(watcher, scene.loop.now());
   gtk_widget_destroy(window);
   iterate();
-  return ok;
-}
-
-// The Instagram window's banner above a stand-in for the web page.
-bool renderInstagramWindow(InstagramMode mode, bool loggedIn, const std::string& name,
-                           const fs::path& folder) {
-  InstagramBanner banner = instagramBanner(mode, loggedIn);
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_default_size(GTK_WINDOW(window), 480, 360);
-  GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-  gtk_widget_set_size_request(column, 480, -1);
-
-  GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
-  gtk_container_set_border_width(GTK_CONTAINER(bar), 12);
-  GtkWidget* icon =
-      gtk_image_new_from_icon_name(std::string(iconName(banner.symbol)).c_str(), GTK_ICON_SIZE_DND);
-  gtk_image_set_pixel_size(GTK_IMAGE(icon), 24);
-  gtk_widget_set_size_request(icon, 28, -1);
-  gtk_widget_set_valign(icon, GTK_ALIGN_START);
-  linux_platform::setTint(icon, banner.tint);
-  gtk_box_pack_start(GTK_BOX(bar), icon, FALSE, FALSE, 0);
-  GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
-  GtkWidget* title = gtk_label_new(banner.title.c_str());
-  linux_platform::setStyleClass(title, linux_platform::kHeadlineClass);
-  GtkWidget* body = gtk_label_new(banner.body.c_str());
-  linux_platform::setStyleClass(body, linux_platform::kCalloutClass);
-  linux_platform::setStyleClass(body, "dim-label");
-  for (GtkWidget* l : {title, body}) {
-    gtk_label_set_xalign(GTK_LABEL(l), 0);
-    gtk_label_set_line_wrap(GTK_LABEL(l), TRUE);
-    gtk_label_set_max_width_chars(GTK_LABEL(l), 1);
-    linux_platform::keepKoreanWordsTogether(l);
-    gtk_box_pack_start(GTK_BOX(texts), l, FALSE, FALSE, 0);
-  }
-  gtk_box_pack_start(GTK_BOX(bar), texts, TRUE, TRUE, 0);
-  if (banner.showsInboxButton) {
-    GtkWidget* button = gtk_button_new_with_label(std::string(kInboxButton).c_str());
-    gtk_widget_set_valign(button, GTK_ALIGN_START);
-    gtk_box_pack_start(GTK_BOX(bar), button, FALSE, FALSE, 0);
-  }
-  gtk_box_pack_start(GTK_BOX(column), bar, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(column), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL), FALSE, FALSE, 0);
-  // The Watcher's web view goes here; the stand-in has the page's white.
-  GtkWidget* pageStandIn = gtk_label_new("(웹 화면)");
-  GtkWidget* page = gtk_event_box_new();
-  linux_platform::setStyleClass(page, "view");
-  gtk_container_add(GTK_CONTAINER(page), pageStandIn);
-  gtk_box_pack_start(GTK_BOX(column), page, TRUE, TRUE, 0);
-  gtk_container_add(GTK_CONTAINER(window), column);
-  gtk_widget_show_all(window);
-  bool ok = writePNG(window, folder / ("instagram-" + name + ".png"));
-  gtk_widget_destroy(window);
   return ok;
 }
 
@@ -369,8 +309,5 @@ int main(int argc, char** argv) {
 
   bool ok = true;
   for (const Case& c : cases) ok = renderMainWindow(c, folder) && ok;
-  ok = renderInstagramWindow(InstagramMode::login, false, "login", folder) && ok;
-  ok = renderInstagramWindow(InstagramMode::login, true, "logged-in", folder) && ok;
-  ok = renderInstagramWindow(InstagramMode::inspect, false, "inspect", folder) && ok;
   return ok ? 0 : 1;
 }

@@ -1,20 +1,34 @@
-// Corvid's GTK application: the single-instance entry point that builds
-// every platform service and the Watcher, and runs the main loop.
+// Corvid's GTK application: single instance, tray only until a window is
+// asked for.
+//
+// Start (the primary instance): the services and the Watcher, the window
+// router over GTK windows, the tray icon; on the first activation the
+// launch line and, while setup is incomplete, the main window. Every later
+// activation (launching `corvid` again, the desktop's launcher) is the
+// reopen: it brings the main window forward.
+//
+// Actions on the application, for the desktop and for tests over D-Bus
+// (org.gtk.Actions on the application's object path):
+//   app.show-main                 the main window
+//   app.show-instagram  "login"|"inspect"   the Instagram window in that mode
+//   app.send-test                 the test notification to every phone
+//   app.quit                      an ordinary quit (asks while a phone is paired)
+// with the accelerators Ctrl+, (show-main) and Ctrl+Q (quit) in the windows.
+//
+// Quitting: an ordinary quit (menu, Ctrl+Q, app.quit) asks for confirmation
+// while a phone is paired; a system quit (SIGTERM, SIGINT, the session
+// manager's query-end, logind's PrepareForShutdown) does not. A confirmed
+// quit reports "stopped" to every phone and exits after that or after 1.5
+// seconds, whichever comes first.
 #pragma once
 
 #include <gtk/gtk.h>
 
 #include <memory>
-#include <string>
+
+#include "platform/linux/gtk/app_services.h"
 
 namespace corvid::linux_platform {
-
-struct AppServices;
-
-// The watched service's web origin: "https://www.instagram.com", or the
-// value of CORVID_SERVICE_ORIGIN (tests and local test pages) without a
-// trailing slash.
-std::string serviceOrigin();
 
 class CorvidApplication {
  public:
@@ -26,17 +40,23 @@ class CorvidApplication {
   // Runs the application; a second start hands over to the running one.
   int run(int argc, char** argv);
 
-  static constexpr const char* kApplicationId = "io.github.corvid.Corvid";
+  static constexpr const char* kApplicationId = linux_platform::kApplicationId;
+
+  struct Shell;
 
  private:
-  static void onStartup(GApplication* app, gpointer self);
-  static void onActivate(GApplication* app, gpointer self);
-  static void onShutdown(GApplication* app, gpointer self);
   void startup();
   void activate();
+  void shutdown();
+  void addActions();
+  // The quit decision: `systemQuit` skips the confirmation.
+  void requestQuit(bool systemQuit);
+  bool confirmQuit();
+  void terminate();
 
   GtkApplication* app_ = nullptr;
   std::unique_ptr<AppServices> services_;
+  std::unique_ptr<Shell> shell_;
   bool launched_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/linux/gtk/style.h"
 
+#include "platform/linux/gtk/tint.h"
+
 #include <array>
 #include <string>
 
@@ -7,9 +9,8 @@ namespace corvid::linux_platform {
 
 namespace {
 
-// Theme colours by their standard GTK 3 names, so that dark themes keep
-// readable colours. The row subtitle of libhandy is dimmed by its own
-// style; a coloured caption there must show at full strength.
+// The colours are those of tint.h; the row subtitle of libhandy is dimmed
+// by its own style, so a coloured caption there must show at full strength.
 constexpr const char* kStyleSheet = R"css(
 .corvid-title { font-size: 1.25em; font-weight: 600; }
 .corvid-headline { font-weight: 600; }
@@ -25,15 +26,9 @@ constexpr const char* kStyleSheet = R"css(
 }
 .corvid-digits { font-feature-settings: "tnum"; }
 button.corvid-prominent { padding: 6px 18px; font-size: 1.05em; }
-.corvid-tint-secondary { opacity: 0.55; }
-.corvid-tint-tertiary { opacity: 0.35; }
-.corvid-tint-accent { color: @theme_selected_bg_color; }
-.corvid-tint-red { color: @error_color; }
-.corvid-tint-orange { color: mix(@warning_color, @theme_fg_color, 0.15); }
-.corvid-tint-green { color: @success_color; }
 .corvid-subtitle-secondary label.subtitle { opacity: 0.55; }
-.corvid-subtitle-red label.subtitle { color: @error_color; opacity: 1; }
-.corvid-subtitle-orange label.subtitle { color: mix(@warning_color, @theme_fg_color, 0.15); opacity: 1; }
+.corvid-subtitle-red label.subtitle { color: #c01c28; opacity: 1; }
+.corvid-subtitle-orange label.subtitle { color: #e66100; opacity: 1; }
 )css";
 
 constexpr std::array<Tint, 7> kTints{Tint::none, Tint::secondary, Tint::tertiary, Tint::accent,
@@ -121,9 +116,13 @@ void setStyleClass(GtkWidget* widget, const char* name, bool on) {
 }
 
 void setTint(GtkWidget* widget, Tint tint, bool subtitleOnly) {
-  const std::string prefix = subtitleOnly ? "corvid-subtitle-" : "corvid-tint-";
+  if (!subtitleOnly) {
+    applyTint(widget, tint);
+    return;
+  }
   for (Tint t : kTints) {
-    if (const char* name = tintName(t)) setStyleClass(widget, (prefix + name).c_str(), t == tint);
+    if (const char* name = tintName(t))
+      setStyleClass(widget, (std::string("corvid-subtitle-") + name).c_str(), t == tint);
   }
 }
 

@@ -26,9 +26,9 @@ inline constexpr const char* kBadgeClass = "corvid-badge";        // tiny text o
 inline constexpr const char* kDigitsClass = "corvid-digits";      // tabular (monospaced) digits
 inline constexpr const char* kProminentClass = "corvid-prominent";
 
-// Gives `widget` the colour of `tint` (and takes away any other tint):
-// secondary and tertiary dim the widget, the others colour its text or its
-// symbolic icon. `subtitleOnly` colours only the subtitle of an HdyActionRow.
+// Gives `widget` the colour of `tint` (applyTint of tint.h, shared with the
+// other windows), or, with `subtitleOnly`, colours only the subtitle of an
+// HdyActionRow.
 void setTint(GtkWidget* widget, Tint tint, bool subtitleOnly = false);
 
 // Korean is wrapped between words, not between any two syllables (which

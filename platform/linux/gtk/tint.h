@@ -1,0 +1,20 @@
+// Semantic colours (ui/symbols.h) on GTK widgets, through style classes of
+// one application-wide style sheet: a symbolic icon or a label takes the
+// colour as its foreground.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include "ui/symbols.h"
+
+namespace corvid::linux_platform {
+
+// Replaces any tint the widget had. `none` leaves the theme's colour;
+// `secondary` and `tertiary` use the theme's dim-label style.
+void applyTint(GtkWidget* widget, Tint tint);
+
+// A symbolic icon image for `symbol` at `pixelSize`, tinted.
+GtkWidget* symbolImage(Symbol symbol, int pixelSize, Tint tint);
+void setSymbol(GtkImage* image, Symbol symbol, int pixelSize, Tint tint);
+
+}  // namespace corvid::linux_platform
