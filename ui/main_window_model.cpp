@@ -174,6 +174,10 @@ std::string statisticsCaption(int threads, int unread, int igBadge, int sentCoun
 
 std::string versionLine(std::string_view versionText) { return "Corvid for Mac " + std::string(versionText); }
 
+bool codeFocusOnHealthChange(const std::optional<Health::Kind>& previous, const Health& current) {
+  return current.kind == Kind::noPhone && previous != Kind::noPhone;
+}
+
 MainWindowInputs mainWindowInputs(const Watcher& w) {
   const PushClient& p = w.push();
   MainWindowInputs in;

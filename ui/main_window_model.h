@@ -205,6 +205,16 @@ inline constexpr std::string_view kReloadButton = "다시 불러오기";
 inline constexpr std::string_view kRevealLogButton = "로그 보기";
 }  // namespace main_window_text
 
+// --- window and focus -----------------------------------------------------
+
+// The form's smallest size; the window opens at 520 × 720.
+inline constexpr int kMainWindowMinWidth = 460;
+inline constexpr int kMainWindowMinHeight = 480;
+
+// The code field takes the keyboard focus whenever the health turns to
+// `noPhone` (also on the first rendering, when there is no earlier health).
+bool codeFocusOnHealthChange(const std::optional<Health::Kind>& previous, const Health& current);
+
 // --- one rendering --------------------------------------------------------
 
 // The published values the main window shows.

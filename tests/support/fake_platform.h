@@ -85,7 +85,8 @@ class FakeWebView : public WebView {
 
 class FakeWebEngine : public WebEngine {
  public:
-  FakeWebEngine(Scheduler& scheduler, Journal* journal = nullptr) : scheduler_(scheduler), journal_(journal) {}
+  FakeWebEngine(Scheduler& scheduler, Journal* journal = nullptr)
+      : scheduler_(scheduler), journal_(journal) {}
   std::unique_ptr<WebView> createWebView(const WebViewConfiguration& c, int w, int h) override {
     configuration = c;
     width = w;
@@ -152,11 +153,15 @@ class FakeLoginItem : public LoginItem {
 class FakeNotifier : public DesktopNotifier {
  public:
   bool granted = true;
+  int authorizationRequests = 0;
   struct Posted {
     std::string identifier, title, body;
   };
   std::vector<Posted> posted;
-  Task<bool> requestAuthorization() override { co_return granted; }
+  Task<bool> requestAuthorization() override {
+    ++authorizationRequests;
+    co_return granted;
+  }
   void post(const std::string& id, const std::string& title, const std::string& body) override {
     posted.push_back({id, title, body});
   }

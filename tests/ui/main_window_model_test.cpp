@@ -202,3 +202,12 @@ TEST(MainWindow, OneRenderingOfAFreshInstall) {
   EXPECT_EQ(m.versionLine, "Corvid for Mac 1.0 (1)");
   EXPECT_FALSE(m.wantsCodeFocus);
 }
+
+TEST(MainWindow, CodeFieldTakesTheFocusWhenTheHealthTurnsToNoPhone) {
+  using K = Health::Kind;
+  EXPECT_TRUE(codeFocusOnHealthChange(std::nullopt, Health::noPhone()));  // first rendering
+  EXPECT_TRUE(codeFocusOnHealthChange(K::loginNeeded, Health::noPhone()));
+  EXPECT_FALSE(codeFocusOnHealthChange(K::noPhone, Health::noPhone()));  // no second grab while typing
+  EXPECT_FALSE(codeFocusOnHealthChange(K::noPhone, Health::ok()));
+  EXPECT_FALSE(codeFocusOnHealthChange(std::nullopt, Health::starting()));
+}
