@@ -1,5 +1,6 @@
 #include "platform/linux/gtk/instagram_window.h"
 
+#include "platform/linux/gtk/style.h"
 #include "platform/linux/gtk/tint.h"
 #include "ui/instagram_window_model.h"
 
@@ -127,6 +128,7 @@ struct InstagramWindowContent::View {
     gtk_label_set_markup(GTK_LABEL(title), markup);
     g_free(markup);
     gtk_label_set_text(GTK_LABEL(body), b.body.c_str());
+    keepKoreanWordsTogether(body);
     gtk_widget_set_visible(inboxButton, b.showsInboxButton);
   }
 };
