@@ -3,9 +3,7 @@
 // test can check the order of calls across services.
 #pragma once
 
-#include <deque>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +17,10 @@ namespace corvid::testing {
 
 using Journal = std::vector<std::string>;
 
+inline void note(Journal* journal, std::string line) {
+  if (journal) journal->push_back(std::move(line));
+}
+
 class FakeWebView : public WebView {
  public:
   FakeWebView(Scheduler& scheduler, Journal* journal) : scheduler_(scheduler), journal_(journal) {}
@@ -29,18 +31,15 @@ class FakeWebView : public WebView {
   bool loading = false;
   std::vector<Cookie> cookies;
   int dataRemovals = 0;
-  WebViewDelegate* delegate = nullptr;
-  std::vector<UserScript> userScripts;
   // Answers a script call (body, arguments). By default every call fails.
   std::function<ScriptResult(std::string_view body, const Json& arguments)> scripts;
   // How long a script call takes (virtual time).
   Duration scriptDelay = std::chrono::milliseconds(0);
-  int scriptCalls = 0;
 
   void load(const std::string& url) override {
     loads.push_back(url);
     currentURL = url;
-    if (journal_) journal_->push_back("web: load " + url);
+    note(journal_, "web: load " + url);
   }
   void loadHTML(const std::string& html, const std::optional<std::string>& base) override {
     loads.push_back("html:" + html);
@@ -50,11 +49,9 @@ class FakeWebView : public WebView {
   bool isLoading() const override { return loading; }
 
   Task<ScriptResult> callAsyncJavaScript(std::string_view body, const Json& arguments,
-                                         const std::string& world) override {
-    ++scriptCalls;
+                                         const std::string&) override {
     std::string text(body);
     Json args = arguments;
-    (void)world;
     if (scriptDelay > Duration::zero()) co_await sleepFor(scheduler_, scriptDelay);
     if (!scripts) co_return ScriptResult{std::string("no script handler"), std::nullopt};
     co_return scripts(text, args);
@@ -63,24 +60,25 @@ class FakeWebView : public WebView {
   Task<void> removeAllWebsiteData() override {
     ++dataRemovals;
     cookies.clear();
-    if (journal_) journal_->push_back("web: remove all data");
+    note(journal_, "web: remove all data");
     co_return;
   }
-  void addUserScript(const UserScript& s) override { userScripts.push_back(s); }
+  void addUserScript(const UserScript&) override {}
   void addScriptMessageHandler(const std::string&, const std::string&,
                                std::function<void(const ScriptMessage&)>) override {}
   void setDelegate(WebViewDelegate* d) override {
-    delegate = d;
-    if (journal_ && d) journal_->push_back("web: delegate");
+    delegate_ = d;
+    if (d) note(journal_, "web: delegate");
   }
 
   void terminateWebProcess() {
-    if (delegate) delegate->webContentProcessDidTerminate();
+    if (delegate_) delegate_->webContentProcessDidTerminate();
   }
 
  private:
   Scheduler& scheduler_;
   Journal* journal_;
+  WebViewDelegate* delegate_ = nullptr;
 };
 
 class FakeWebEngine : public WebEngine {
@@ -89,16 +87,13 @@ class FakeWebEngine : public WebEngine {
       : scheduler_(scheduler), journal_(journal) {}
   std::unique_ptr<WebView> createWebView(const WebViewConfiguration& c, int w, int h) override {
     configuration = c;
-    width = w;
-    height = h;
-    if (journal_) journal_->push_back("web: create " + std::to_string(w) + "x" + std::to_string(h));
+    note(journal_, "web: create " + std::to_string(w) + "x" + std::to_string(h));
     auto v = std::make_unique<FakeWebView>(scheduler_, journal_);
     last = v.get();
     return v;
   }
   FakeWebView* last = nullptr;
   WebViewConfiguration configuration;
-  int width = 0, height = 0;
 
  private:
   Scheduler& scheduler_;
@@ -110,7 +105,7 @@ class FakeNetworkMonitor : public NetworkMonitor {
   explicit FakeNetworkMonitor(Journal* journal = nullptr) : journal_(journal) {}
   void start(std::function<void(bool)> h) override {
     handler = std::move(h);
-    if (journal_) journal_->push_back("network: start");
+    note(journal_, "network: start");
   }
   void update(bool online) { handler(online); }
   std::function<void(bool)> handler;
@@ -122,9 +117,7 @@ class FakeNetworkMonitor : public NetworkMonitor {
 class FakeProcessActivity : public ProcessActivity {
  public:
   explicit FakeProcessActivity(Journal* journal = nullptr) : journal_(journal) {}
-  void begin(std::string_view reason) override {
-    if (journal_) journal_->push_back("activity: " + std::string(reason));
-  }
+  void begin(std::string_view reason) override { note(journal_, "activity: " + std::string(reason)); }
 
  private:
   Journal* journal_;
@@ -135,24 +128,21 @@ class FakeLoginItem : public LoginItem {
   LoginItemStatus current = LoginItemStatus::notRegistered;
   std::optional<LoginItemError> nextError;
   LoginItemStatus statusAfterRegister = LoginItemStatus::enabled;
-  int settingsOpened = 0;
   LoginItemStatus status() override { return current; }
-  std::optional<LoginItemError> registerItem() override {
+  std::optional<LoginItemError> registerItem() override { return change(statusAfterRegister); }
+  std::optional<LoginItemError> unregisterItem() override { return change(LoginItemStatus::notRegistered); }
+  void openSettings() override {}
+
+ private:
+  std::optional<LoginItemError> change(LoginItemStatus to) {
     if (nextError) return std::exchange(nextError, std::nullopt);
-    current = statusAfterRegister;
+    current = to;
     return std::nullopt;
   }
-  std::optional<LoginItemError> unregisterItem() override {
-    if (nextError) return std::exchange(nextError, std::nullopt);
-    current = LoginItemStatus::notRegistered;
-    return std::nullopt;
-  }
-  void openSettings() override { ++settingsOpened; }
 };
 
 class FakeNotifier : public DesktopNotifier {
  public:
-  bool granted = true;
   int authorizationRequests = 0;
   struct Posted {
     std::string identifier, title, body;
@@ -160,7 +150,7 @@ class FakeNotifier : public DesktopNotifier {
   std::vector<Posted> posted;
   Task<bool> requestAuthorization() override {
     ++authorizationRequests;
-    co_return granted;
+    co_return true;
   }
   void post(const std::string& id, const std::string& title, const std::string& body) override {
     posted.push_back({id, title, body});
@@ -194,5 +184,24 @@ class FakeTransport : public HttpTransport {
  private:
   Scheduler& scheduler_;
 };
+
+inline HttpResult answer(int status, std::string body = "{}") {
+  return {HttpResponse{status, std::move(body)}, {}};
+}
+inline HttpResult noAnswer(HttpFailureKind kind, int code = 0) { return {std::nullopt, {kind, code, {}}}; }
+
+// A request's path ("/v1/push"), one of its headers ("" when missing) and its body as JSON.
+inline std::string pathOf(const HttpRequest& r) {
+  auto scheme = r.url.find("://");
+  auto slash = r.url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+  return slash == std::string::npos ? "" : r.url.substr(slash);
+}
+inline std::string headerOf(const HttpRequest& r, const std::string& name) {
+  for (const auto& [n, v] : r.headers) {
+    if (n == name) return v;
+  }
+  return {};
+}
+inline Json jsonOf(const HttpRequest& r) { return Json::parse(r.body); }
 
 }  // namespace corvid::testing

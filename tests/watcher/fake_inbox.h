@@ -1,6 +1,6 @@
 // A watched inbox page for Watcher tests: answers the page scripts from a
-// list of thread rows, a badge and a refetch result, like the real scripts
-// would on the real page.
+// list of thread rows and a badge, like the real scripts would on the real
+// page.
 #pragma once
 
 #include <string>
@@ -17,29 +17,25 @@ struct FakeInbox {
   bool storeMissing = false;  // the snapshot finds no store (null)
   std::string viewer = "me";
   int badge = 0;
-  bool hasLink = true;
-  bool badgeFails = false;
-  Json refetchResult = Json{{"ok", true}};
-  int snapshots = 0;
-  int badgeReads = 0;
   int refetches = 0;
 
   void attach(FakeWebView& view) {
     view.scripts = [this](std::string_view body, const Json&) -> ScriptResult {
       if (body == scripts::inboxSnapshotSource()) {
-        ++snapshots;
         if (storeMissing) return {std::nullopt, Json(nullptr)};
-        return {std::nullopt, Json{{"source", source}, {"threads", rows}, {"viewerUsername", viewer},
-                                   {"total", rows.size()}, {"hasNext", false}}};
+        return {std::nullopt, Json{{"source", source},
+                                   {"threads", rows},
+                                   {"viewerUsername", viewer},
+                                   {"total", rows.size()},
+                                   {"hasNext", false}}};
       }
       if (body == scripts::badgeSource()) {
-        ++badgeReads;
-        if (badgeFails) return {std::string("TypeError"), std::nullopt};
-        return {std::nullopt, Json{{"badge", badge}, {"titleCount", badge > 0 ? badge : -1}, {"hasLink", hasLink}}};
+        return {std::nullopt,
+                Json{{"badge", badge}, {"titleCount", badge > 0 ? badge : -1}, {"hasLink", true}}};
       }
       if (body == scripts::storeRefetchSource()) {
         ++refetches;
-        return {std::nullopt, refetchResult};
+        return {std::nullopt, Json{{"ok", true}}};
       }
       return {std::string("unknown script"), std::nullopt};
     };
@@ -48,9 +44,18 @@ struct FakeInbox {
   // A one-to-one thread whose newest message from the friend is `lastId`.
   static Json thread(const std::string& id, const std::string& lastId, double lastTs, Json recent,
                      Json extra = Json::object()) {
-    Json r = {{"id", id}, {"key", "key-" + id}, {"title", "Friend " + id}, {"username", "friend_" + id},
-              {"snippet", "…"}, {"lastId", lastId}, {"lastTs", lastTs}, {"lastMine", false},
-              {"unread", false}, {"resolvedIsUnread", nullptr}, {"watermark", 0}, {"recent", recent}};
+    Json r = {{"id", id},
+              {"key", "key-" + id},
+              {"title", "Friend " + id},
+              {"username", "friend_" + id},
+              {"snippet", "…"},
+              {"lastId", lastId},
+              {"lastTs", lastTs},
+              {"lastMine", false},
+              {"unread", false},
+              {"resolvedIsUnread", nullptr},
+              {"watermark", 0},
+              {"recent", recent}};
     r.update(extra);
     return r;
   }

@@ -34,9 +34,10 @@ struct WatcherHarness {
 
   // A stored pairing, as the settings file would hold it.
   void storePairing(const std::string& secret = "s1") {
-    settings.setString("pushPairings",
-                       R"([{"secret":")" + secret +
-                           R"(","deviceModel":"iPhone15,2","environment":"production","pairedAt":700000000}])");
+    settings.setString(
+        "pushPairings",
+        R"([{"secret":")" + secret +
+            R"(","deviceModel":"iPhone15,2","environment":"production","pairedAt":700000000}])");
   }
 };
 
