@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "app/lifecycle.h"
 #include "base/log.h"
 #include "base/settings.h"
@@ -13,28 +11,25 @@ using namespace corvid;
 using namespace std::chrono_literals;
 
 TEST(Launch, VersionTextAndLaunchLine) {
-  EXPECT_EQ(versionText("1.0", "1"), "1.0 (1)");
-  EXPECT_EQ(versionText("", ""), "1.0 (1)");
   EXPECT_EQ(versionText("2.3", "41"), "2.3 (41)");
-  EXPECT_TRUE(std::regex_match(appVersionText(), std::regex(R"(\d+\.\d+ \(.+\))"))) << appVersionText();
+  EXPECT_EQ(versionText("", ""), "1.0 (1)");
   EXPECT_EQ(launchLine("1.0 (1)", false, 0, LoginItemStatus::notRegistered),
             "app: launched 1.0 (1), setup incomplete, phones 0, login item 0");
   EXPECT_EQ(launchLine("1.0 (1)", true, 2, LoginItemStatus::requiresApproval),
             "app: launched 1.0 (1), setup complete, phones 2, login item 2");
-  EXPECT_TRUE(opensMainWindowAtLaunch(false));
-  EXPECT_FALSE(opensMainWindowAtLaunch(true));
 }
 
 namespace {
 
 // A quit controller whose stopped-status report goes through a real push
-// client to a relay that answers after `relayDelay` (never, by default).
+// client to a relay that never answers (unless a test sets a delay).
 struct QuitTest : ::testing::Test {
   VirtualLoop loop;
   MemorySettings settings;
   MemoryLog log;
   corvid::testing::FakeTransport transport{loop};
-  std::unique_ptr<PushClient> push;
+  PushClient push{
+      {settings, log, loop, transport, [] { return std::string("PC"); }, "https://relay.test.invalid"}};
   std::size_t pairings = 1;
   bool answer = true;
   int confirmations = 0;
@@ -44,9 +39,6 @@ struct QuitTest : ::testing::Test {
 
   void SetUp() override {
     transport.delay = std::chrono::hours(24 * 365);
-    push = std::make_unique<PushClient>(PushClient::Dependencies{
-        settings, log, loop, transport, [] { return std::string("PC"); }, "https://relay.test.invalid"});
-    auto count = [this] { return pairings; };
     auto confirm = [this] {
       ++confirmations;
       return answer;
@@ -54,40 +46,32 @@ struct QuitTest : ::testing::Test {
     auto report = [this]() -> Task<void> {
       JsonObject body;
       body["status"] = std::string("stopped");
-      co_await push->request(std::string("/v1/status"), std::string("POST"), std::string("secret"), body);
+      co_await push.request(std::string("/v1/status"), std::string("POST"), std::string("secret"), body);
     };
-    auto terminate = [this] { terminatedAfter = loop.now() - start; };
     quit = std::make_unique<QuitController>(
-        QuitController::Dependencies{loop, count, confirm, report, terminate});
+        QuitController::Dependencies{loop, [this] { return pairings; }, confirm, report,
+                                     [this] { terminatedAfter = loop.now() - start; }});
   }
 };
 
 }  // namespace
 
-TEST_F(QuitTest, WithoutPhonesQuitsAtOnceWithoutAskingOrReporting) {
+TEST_F(QuitTest, WithoutPhonesQuitsAtOnceAndADeclinedConfirmationKeepsRunning) {
   pairings = 0;
   EXPECT_EQ(quit->shouldTerminate(false), QuitReply::terminateNow);
-  EXPECT_EQ(quit->shouldTerminate(true), QuitReply::terminateNow);
-  loop.advance(5s);
   EXPECT_EQ(confirmations, 0);
-  EXPECT_TRUE(transport.requests.empty());
-  EXPECT_FALSE(terminatedAfter);
-}
-
-TEST_F(QuitTest, DeclinedConfirmationKeepsRunningWithNothingSent) {
+  pairings = 1;
   answer = false;
   EXPECT_EQ(quit->shouldTerminate(false), QuitReply::terminateCancel);
   loop.advance(5s);
   EXPECT_EQ(confirmations, 1);
   EXPECT_TRUE(transport.requests.empty());
-  EXPECT_TRUE(log.lines.empty());
-  EXPECT_FALSE(quit->stopping());
+  EXPECT_FALSE(terminatedAfter);
 }
 
 TEST_F(QuitTest, ConfirmedQuitWaitsAtMostOneAndAHalfSecondsForASilentRelay) {
   EXPECT_EQ(quit->shouldTerminate(false), QuitReply::terminateLater);
-  EXPECT_EQ(confirmations, 1);
-  ASSERT_EQ(transport.requests.size(), 1u);
+  EXPECT_EQ(transport.requests.size(), 1u);
   loop.advance(1499ms);
   EXPECT_FALSE(terminatedAfter);
   loop.advance(1ms);
@@ -97,21 +81,11 @@ TEST_F(QuitTest, ConfirmedQuitWaitsAtMostOneAndAHalfSecondsForASilentRelay) {
 TEST_F(QuitTest, SystemQuitSkipsTheConfirmationAndEndsWhenTheReportIsDone) {
   transport.delay = 200ms;
   EXPECT_EQ(quit->shouldTerminate(true), QuitReply::terminateLater);
-  // Asked again while stopping: no second report.
-  EXPECT_EQ(quit->shouldTerminate(true), QuitReply::terminateLater);
+  EXPECT_EQ(quit->shouldTerminate(true), QuitReply::terminateLater);  // asked again: no second report
   loop.advance(2s);
   EXPECT_EQ(confirmations, 0);
   EXPECT_EQ(transport.requests.size(), 1u);
   EXPECT_EQ(terminatedAfter, Duration(200ms));
-}
-
-TEST_F(QuitTest, AlertTexts) {
-  EXPECT_EQ(kQuitAlert.message, "Corvid를 종료할까요?");
-  EXPECT_EQ(
-      kQuitAlert.informative,
-      "종료하면 iPhone으로 DM 알림이 가지 않습니다. 다시 켜려면 응용 프로그램 폴더에서 Corvid를 여세요.");
-  EXPECT_EQ(kQuitAlert.confirmButton, "종료");
-  EXPECT_EQ(kQuitAlert.cancelButton, "취소");
 }
 
 TEST_F(QuitTest, ControllerGoneDuringTheStopSequenceRepliesNothing) {
