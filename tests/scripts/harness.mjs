@@ -25,6 +25,7 @@ export function runScript(name, args, page) {
 export const SELECTOR = 'a[href^="/direct/t/"]';
 export const FALLBACK = 'div[role=button], a[href^="/direct/"]';
 export const TAB_ELEMENTS = "span, div[role=button], div[role=tab], a";
+export const INBOX_LINK = 'a[href="/direct/inbox/"], a[href^="/direct/inbox"]';
 
 // An element whose React fiber leads, `depth` fibers up, to a component
 // whose hook chain holds `state` at position `hook`.
@@ -38,14 +39,29 @@ export function rowElement(state, { depth = 3, hook = 2 } = {}) {
 
 export const leaf = (text) => ({ childElementCount: 0, textContent: text });
 
+// A DOM element `tag` with attributes and children (elements or text);
+// querySelectorAll knows "[aria-label]" and lists of tag names.
+export function element(tag, attrs = {}, ...children) {
+  const below = () => children.flatMap((c) => (typeof c === "string" ? [] : [c, ...c.below()]));
+  const matches = (e, sel) => (sel === "[aria-label]" ? "aria-label" in e.attrs : sel.split(", ").includes(e.tag));
+  return {
+    tag, attrs, below,
+    textContent: children.map((c) => (typeof c === "string" ? c : c.textContent)).join(""),
+    getAttribute: (name) => attrs[name] ?? null,
+    querySelectorAll: (sel) => below().filter((e) => matches(e, sel)),
+  };
+}
+
 // A page: `matches` maps a selector to the elements it finds.
-export function fakePage(matches = {}, pathname = "/direct/inbox/") {
+export function fakePage(matches = {}, pathname = "/direct/inbox/", title = "") {
   const queried = [];
   const document = {
+    title,
     querySelectorAll(sel) {
       queried.push(sel);
       return matches[sel] || [];
     },
+    querySelector: (sel) => (matches[sel] || [])[0] || null,
   };
   return { window: {}, document, location: { pathname }, queried, matches };
 }

@@ -41,20 +41,11 @@ class RecordingWebView : public WebView {
 
 }  // namespace
 
-TEST(PageScripts, ThreadRowSelectorIsBuiltOnceInOrder) {
-  const std::string suffix = ":not([role=article] *):not(:has([role=article]))";
-  EXPECT_EQ(scripts::threadRowSelector(),
-            "div[role=button]:not([aria-label]):has(span:not([role]) > img):has(span[dir=auto])" + suffix +
-                ", div[role=button]:has(abbr[aria-label])" + suffix + ", div[role=button]:has(time)" +
-                suffix + ", a[href^=\"/direct/t/\"]" + suffix);
-  EXPECT_EQ(&scripts::threadRowSelector(), &scripts::threadRowSelector());
-}
-
 TEST(PageScripts, EachScriptRunsUnchangedInThePageWorld) {
   VirtualLoop loop;
   RecordingWebView view;
   view.next.value = Json{{"source", "pending"}};
-  runTask(loop, scripts::runInboxSnapshot(view));
+  EXPECT_EQ(runTask(loop, scripts::runInboxSnapshot(view)), view.next.value);
   runTask(loop, scripts::runStoreRefetch(view));
   runTask(loop, scripts::runBadge(view));
   ASSERT_EQ(view.calls.size(), 3u);
@@ -63,26 +54,16 @@ TEST(PageScripts, EachScriptRunsUnchangedInThePageWorld) {
             (Json{{"selector", scripts::threadRowSelector()}, {"limit", 3000}, {"recent", 5}}));
   EXPECT_EQ(view.calls[1].body, scripts::storeRefetchSource());
   EXPECT_EQ(view.calls[2].body, scripts::badgeSource());
-  for (const auto& call : view.calls) {
-    EXPECT_EQ(call.world, kPageWorld);
-    EXPECT_NE(call.body.find("return"), std::string::npos);
-  }
-  EXPECT_EQ(view.calls[1].arguments, Json::object());
-  EXPECT_EQ(view.calls[2].arguments, Json::object());
+  for (const auto& call : view.calls) EXPECT_EQ(call.world, kPageWorld);
 }
 
 TEST(PageScripts, OnlyAnObjectResultCounts) {
   VirtualLoop loop;
   RecordingWebView view;
-  view.next.value = Json{{"source", "all"}, {"threads", Json::array()}};
-  EXPECT_EQ(runTask(loop, scripts::runInboxSnapshot(view)), view.next.value);
-
   for (const Json& value : {Json(nullptr), Json::array({1}), Json("ok"), Json(3)}) {
     view.next.value = value;
     EXPECT_EQ(runTask(loop, scripts::runBadge(view)), std::nullopt) << value;
   }
-  view.next.value.reset();
-  EXPECT_EQ(runTask(loop, scripts::runStoreRefetch(view)), std::nullopt);
   view.next.value = Json{{"ok", true}};
   view.next.error = "TypeError: boom";
   EXPECT_EQ(runTask(loop, scripts::runStoreRefetch(view)), std::nullopt);
