@@ -22,6 +22,7 @@
 import http from "node:http";
 import fs from "node:fs";
 import path from "node:path";
+import readline from "node:readline";
 import { fileURLToPath } from "node:url";
 import { applyEvent, createModel, ordered, respond } from "./src/model.mjs";
 
@@ -44,28 +45,20 @@ async function loadBundle() {
   if (file) return fs.readFileSync(file);
   const esbuild = await import("esbuild");
   const result = await esbuild.build({
-    entryPoints: [path.join(here, "src/inbox_page.jsx")],
-    bundle: true,
-    write: false,
-    format: "iife",
-    jsx: "automatic",
-    target: "es2020",
-    define: { "process.env.NODE_ENV": '"production"' },
-    logLevel: "error",
+    entryPoints: [path.join(here, "src/inbox_page.jsx")], bundle: true, write: false, format: "iife", jsx: "automatic",
+    target: "es2020", define: { "process.env.NODE_ENV": '"production"' }, logLevel: "error",
   });
   return Buffer.from(result.outputFiles[0].contents);
 }
 const bundle = await loadBundle();
 
-const INBOX_HTML = `<!doctype html>
+const page = (body) => `<!doctype html>
 <html><head><meta charset="utf-8"><title>Chats • Instagram</title></head>
-<body><div id="root"></div><script src="/static/inbox.js"></script></body></html>`;
-const PLAIN_HTML = `<!doctype html>
-<html><head><meta charset="utf-8"><title>Chats • Instagram</title></head>
-<body><a href="/direct/inbox/">Inbox</a>
+<body>${body}</body></html>`;
+const INBOX_HTML = page('<div id="root"></div><script src="/static/inbox.js"></script>');
+const PLAIN_HTML = page(`<a href="/direct/inbox/">Inbox</a>
 <a href="/direct/t/1/"><div role="button"><span dir="auto">One</span><time>1</time></div></a>
-<a href="/direct/t/2/"><div role="button"><span dir="auto">Two</span><time>2</time></div></a>
-</body></html>`;
+<a href="/direct/t/2/"><div role="button"><span dir="auto">Two</span><time>2</time></div></a>`);
 
 function queue(event) {
   applyEvent(model, event);
@@ -73,63 +66,57 @@ function queue(event) {
   return seq;
 }
 
-const readBody = (req) =>
-  new Promise((resolve, reject) => {
-    const chunks = [];
-    req.on("data", (c) => chunks.push(c));
-    req.on("end", () => resolve(Buffer.concat(chunks).toString("utf8")));
-    req.on("error", reject);
-  });
-
-function send(res, status, type, body) {
-  res.writeHead(status, { "content-type": type, "cache-control": "no-store" });
-  res.end(body);
+async function readJSON(req) {
+  const chunks = [];
+  for await (const c of req) chunks.push(c);
+  return JSON.parse(Buffer.concat(chunks).toString("utf8") || "{}");
 }
-const sendJSON = (res, value, status = 200) => send(res, status, "application/json", JSON.stringify(value));
+
+const HTML = "text/html; charset=utf-8";
+// Each route answers [status, content type, body]; objects are sent as JSON.
+const routes = {
+  "GET /static/inbox.js": () => [200, "text/javascript", bundle],
+  "GET /direct/plain/": () => [200, HTML, PLAIN_HTML],
+  "GET /direct/inbox/": () => [200, HTML, INBOX_HTML],
+  "POST /api/graphql": async (req) => {
+    const { name, variables } = await readJSON(req);
+    queries++;
+    if (config.delayMs > 0) await new Promise((r) => setTimeout(r, config.delayMs));
+    if (name === "IGDInboxListQuery" && config.failList) return [500, "text/plain", config.failList];
+    return respond(model, name, variables);
+  },
+  "GET /__test/events": (req, url) => ({ events: events.filter((e) => e.seq > (Number(url.searchParams.get("after")) || 0)) }),
+  "POST /__test/event": async (req) => ({ seq: queue(await readJSON(req)) }),
+  "POST /__test/applied": async (req) => (applyEvent(model, await readJSON(req)), { ok: true }),
+  "POST /__test/config": async (req) => {
+    const change = await readJSON(req);
+    if ("suggestion" in change) model.suggestion = !!change.suggestion;
+    return (config = { ...config, ...change });
+  },
+  "POST /__test/reset": async (req) => {
+    modelOptions = { ...modelOptions, ...(await readJSON(req)) };
+    model = createModel(modelOptions);
+    events = [];
+    return { ok: true };
+  },
+  "GET /__test/model": () => ({ keys: ordered(model).map((t) => t.key), queries }),
+};
 
 const server = http.createServer(async (req, res) => {
+  const send = (status, type, body) => {
+    res.writeHead(status, { "content-type": type, "cache-control": "no-store" });
+    res.end(body);
+  };
   try {
     const url = new URL(req.url, "http://127.0.0.1");
-    const p = url.pathname;
-    if (req.method === "GET" && p === "/static/inbox.js") return send(res, 200, "text/javascript", bundle);
-    if (req.method === "GET" && p === "/direct/plain/") return send(res, 200, "text/html; charset=utf-8", PLAIN_HTML);
-    if (req.method === "GET" && (p === "/direct/inbox/" || p.startsWith("/direct/t/"))) {
-      return send(res, 200, "text/html; charset=utf-8", INBOX_HTML);
-    }
-    if (req.method === "POST" && p === "/api/graphql") {
-      const { name, variables } = JSON.parse(await readBody(req));
-      queries++;
-      if (config.delayMs > 0) await new Promise((r) => setTimeout(r, config.delayMs));
-      if (name === "IGDInboxListQuery" && config.failList) return send(res, 500, "text/plain", config.failList);
-      return sendJSON(res, respond(model, name, variables));
-    }
-    if (req.method === "GET" && p === "/__test/events") {
-      const after = Number(url.searchParams.get("after")) || 0;
-      return sendJSON(res, { events: events.filter((e) => e.seq > after) });
-    }
-    if (req.method === "POST" && p === "/__test/event") return sendJSON(res, { seq: queue(JSON.parse(await readBody(req))) });
-    if (req.method === "POST" && p === "/__test/applied") {
-      applyEvent(model, JSON.parse(await readBody(req)));
-      return sendJSON(res, { ok: true });
-    }
-    if (req.method === "POST" && p === "/__test/config") {
-      const change = JSON.parse(await readBody(req));
-      if ("suggestion" in change) model.suggestion = !!change.suggestion;
-      config = { ...config, ...change };
-      return sendJSON(res, config);
-    }
-    if (req.method === "POST" && p === "/__test/reset") {
-      modelOptions = { ...modelOptions, ...JSON.parse((await readBody(req)) || "{}") };
-      model = createModel(modelOptions);
-      events = [];
-      return sendJSON(res, { ok: true });
-    }
-    if (req.method === "GET" && p === "/__test/model") {
-      return sendJSON(res, { keys: ordered(model).map((t) => t.key), queries });
-    }
-    send(res, 404, "text/plain", "not found");
+    const at = url.pathname.startsWith("/direct/t/") ? "/direct/inbox/" : url.pathname;
+    const route = routes[`${req.method} ${at}`];
+    if (!route) return send(404, "text/plain", "not found");
+    const answer = await route(req, url);
+    if (Array.isArray(answer)) return send(...answer);
+    send(200, "application/json", JSON.stringify(answer));
   } catch (err) {
-    send(res, 500, "text/plain", String(err && err.message ? err.message : err));
+    send(500, "text/plain", String(err && err.message ? err.message : err));
   }
 });
 
@@ -137,23 +124,11 @@ server.listen(Number(option("port", 0)), "127.0.0.1", () => {
   process.stdout.write(`PORT ${server.address().port}\n`);
 });
 
-let pending = "";
-process.stdin.setEncoding("utf8");
-process.stdin.on("data", (chunk) => {
-  pending += chunk;
-  let nl;
-  while ((nl = pending.indexOf("\n")) >= 0) {
-    const line = pending.slice(0, nl).trim();
-    pending = pending.slice(nl + 1);
-    if (line) {
-      try {
-        queue(JSON.parse(line));
-      } catch (err) {
-        process.stderr.write(`bad event line: ${err.message}\n`);
-      }
-    }
+readline.createInterface({ input: process.stdin }).on("line", (line) => {
+  try {
+    if (line.trim()) queue(JSON.parse(line));
+  } catch (err) {
+    process.stderr.write(`bad event line: ${err.message}\n`);
   }
-});
-process.stdin.on("end", () => process.exit(0));
-process.stdin.on("close", () => process.exit(0));
+}).on("close", () => process.exit(0));
 process.on("SIGTERM", () => process.exit(0));

@@ -44,23 +44,10 @@ import React, { Suspense, useEffect, useState, useSyncExternalStore } from "reac
 import { createRoot } from "react-dom/client";
 import { RelayEnvironmentProvider, useLazyLoadQuery, useRelayEnvironment } from "react-relay";
 import {
-  ConnectionHandler,
-  ConnectionInterface,
-  Environment,
-  Network,
-  RecordSource,
-  Store,
-  commitLocalUpdate,
-  fetchQuery,
+  ConnectionHandler, ConnectionInterface, Environment, Network, RecordSource, Store, commitLocalUpdate, fetchQuery,
 } from "relay-runtime";
 
-import {
-  CONNECTION_KEY,
-  InboxListQuery,
-  InboxPageQuery,
-  ViewerSettingsQuery,
-  useSnakeCaseConnections,
-} from "./inbox_queries.mjs";
+import { CONNECTION_KEY, InboxListQuery, InboxPageQuery, ViewerSettingsQuery, useSnakeCaseConnections } from "./inbox_queries.mjs";
 
 useSnakeCaseConnections(ConnectionInterface);
 
@@ -70,14 +57,11 @@ const PAGE_SIZE = Number(params.get("first")) || 20;
 const LIST_VARIABLES = { IGDIsProfessionalAccountGK: false, first: PAGE_SIZE, folder: 0 };
 
 async function fetchGraphQL(request, variables) {
-  const response = await fetch("/api/graphql", {
-    method: "POST",
-    headers: { "content-type": "application/json" },
-    body: JSON.stringify({ name: request.name, variables }),
-  });
-  const body = await response.text();
-  if (!response.ok) throw new Error(`${request.name}: HTTP ${response.status} ${body}`.trim());
-  return JSON.parse(body);
+  const body = JSON.stringify({ name: request.name, variables });
+  const response = await fetch("/api/graphql", { method: "POST", headers: { "content-type": "application/json" }, body });
+  const answer = await response.text();
+  if (!response.ok) throw new Error(`${request.name}: HTTP ${response.status} ${answer}`.trim());
+  return JSON.parse(answer);
 }
 
 const makeEnvironment = () =>
@@ -92,23 +76,15 @@ let readyWaiters = [];
 // ---- Badge and title, derived from the store.
 let badgeCount = 0;
 const badgeListeners = new Set();
-const badgeStore = {
-  subscribe(fn) {
-    badgeListeners.add(fn);
-    return () => badgeListeners.delete(fn);
-  },
-  get: () => badgeCount,
-};
+const subscribeBadge = (fn) => (badgeListeners.add(fn), () => badgeListeners.delete(fn));
 
-function threadRecords(env) {
+// The records of `env` of one type ("Mailbox$" matches as a pattern).
+function records(env, type) {
   const src = env.getStore().getSource();
-  const out = [];
-  for (const id of src.getRecordIDs()) {
-    const r = src.get(id);
-    if (r && r.__typename === THREAD) out.push(r);
-  }
-  return out;
+  const pattern = new RegExp(`^${type}`);
+  return src.getRecordIDs().map((id) => src.get(id)).filter((r) => r && pattern.test(r.__typename || ""));
 }
+const threadRecords = (env) => records(env, THREAD + "$");
 
 function findThreadID(env, key) {
   const t = threadRecords(env).find((r) => r.thread_key === key);
@@ -125,27 +101,18 @@ function refreshDerived(env) {
   const states = [];
   for (const t of threadRecords(env)) {
     const viewer = rec(t.viewer) || {};
-    const receipt = recs(t.slide_read_receipts).find(
-      (r) => r.participant_fbid === viewer.interop_messaging_user_fbid,
-    );
+    const receipt = recs(t.slide_read_receipts).find((r) => r.participant_fbid === viewer.interop_messaging_user_fbid);
     const watermark = receipt ? receipt.watermark_timestamp_ms : 0;
     const conn = rec(t["slide_messages(first:20)"]);
     const messages = conn ? recs(conn.edges).map((e) => rec(e.node)).filter(Boolean) : [];
-    const unread = messages.filter(
-      (m) => m.sender_fbid !== viewer.interop_messaging_user_fbid && m.timestamp_ms > watermark,
-    ).length;
-    const names = recs(t.users).map((u) => u.full_name || u.username);
-    states.push({ id: t.__id, unread, title: names.join(", ") });
+    const unread = messages.filter((m) => m.sender_fbid !== viewer.interop_messaging_user_fbid && m.timestamp_ms > watermark).length;
+    states.push({ id: t.__id, unread, title: recs(t.users).map((u) => u.full_name || u.username).join(", ") });
   }
   commitLocalUpdate(env, (store) => {
     for (const s of states) {
       const thread = store.get(s.id);
       if (!thread) continue;
-      const values = {
-        client__unread_messages_count: s.unread,
-        client__is_unread: s.unread > 0,
-        thread_title_fallback: s.title,
-      };
+      const values = { client__unread_messages_count: s.unread, client__is_unread: s.unread > 0, thread_title_fallback: s.title };
       for (const [name, value] of Object.entries(values)) {
         const r = store.get(`client:${s.id}:$r:${name}`) || store.create(`client:${s.id}:$r:${name}`, "__RELAY_RESOLVER__");
         r.setValue(value, "__resolverValue");
@@ -161,13 +128,8 @@ function refreshDerived(env) {
 // ---- Store changes of the hook API.
 function moveToTop(store, threadID) {
   const thread = store.get(threadID);
-  const mailboxes = [];
-  for (const id of current.getStore().getSource().getRecordIDs()) {
-    const r = current.getStore().getSource().get(id);
-    if (r && /Mailbox$/.test(r.__typename || "")) mailboxes.push(store.get(id));
-  }
-  for (const mailbox of mailboxes) {
-    const conn = ConnectionHandler.getConnection(mailbox, CONNECTION_KEY, { folder: 0 });
+  for (const record of records(current, ".*Mailbox$")) {
+    const conn = ConnectionHandler.getConnection(store.get(record.__id), CONNECTION_KEY, { folder: 0 });
     if (!conn) continue;
     const edges = conn.getLinkedRecords("edges") || [];
     const holds = (edge) => {
@@ -177,8 +139,7 @@ function moveToTop(store, threadID) {
       const inner = node.getType() === THREAD ? null : node.getLinkedRecord("as_ig_direct_thread");
       return !!inner && inner.getDataID() === threadID;
     };
-    let edge = edges.find(holds);
-    if (!edge) edge = ConnectionHandler.createEdge(store, conn, thread, "XFBIGDirectThreadEdge");
+    const edge = edges.find(holds) || ConnectionHandler.createEdge(store, conn, thread, "XFBIGDirectThreadEdge");
     conn.setLinkedRecords([edge, ...edges.filter((e) => e !== edge)], "edges");
   }
 }
@@ -204,16 +165,11 @@ function addMessage(env, event) {
     const viewerFbid = thread.getLinkedRecord("viewer").getValue("interop_messaging_user_fbid");
     const sender = event.type === "reply" ? viewerFbid : event.sender || otherParticipant(thread, viewerFbid);
     const msg = store.create("message:" + id, "XFBIGDirectMessage");
-    msg.setValue("message:" + id, "id");
-    msg.setValue("mid.$" + id, "message_id");
-    msg.setValue(ts, "timestamp_ms");
-    msg.setValue(sender, "sender_fbid");
-    msg.setValue("TEXT", "content_type");
-    msg.setValue(text, "text_body");
-    msg.setValue(text, "igd_snippet");
-    msg.setValue(null, "tombstone_reason");
-    msg.setValue(null, "expiration_timestamp_ms");
-    msg.setValue(false, "is_reported");
+    const values = {
+      id: "message:" + id, message_id: "mid.$" + id, timestamp_ms: ts, sender_fbid: sender, content_type: "TEXT",
+      text_body: text, igd_snippet: text, tombstone_reason: null, expiration_timestamp_ms: null, is_reported: false,
+    };
+    for (const [name, value] of Object.entries(values)) msg.setValue(value, name);
     const content = store.create(`client:message:${id}:content`, "XFBIGDSlideMessageText");
     content.setValue(text, "text");
     msg.setLinkedRecord(content, "content");
@@ -242,52 +198,38 @@ function readThread(env, event) {
   const threadID = findThreadID(env, event.thread);
   commitLocalUpdate(env, (store) => {
     const thread = store.get(threadID);
-    const conn = thread.getLinkedRecord("slide_messages", { first: 20 });
-    let newest = 0;
-    for (const e of conn.getLinkedRecords("edges") || []) {
-      const m = e && e.getLinkedRecord("node");
-      if (m) newest = Math.max(newest, m.getValue("timestamp_ms") || 0);
-    }
-    setViewerWatermark(thread, newest);
+    const edges = thread.getLinkedRecord("slide_messages", { first: 20 }).getLinkedRecords("edges") || [];
+    setViewerWatermark(thread, Math.max(0, ...edges.map((e) => e?.getLinkedRecord("node")?.getValue("timestamp_ms") || 0)));
   });
 }
 
 let applied = 0;
 function apply(event, report) {
-  const env = current;
   let result = null;
   if (event.type === "message" || event.type === "reply") {
-    result = addMessage(env, event);
-    if (report) report({ ...event, id: result, ts: event.ts || Date.now() });
+    result = addMessage(current, event);
+    report({ ...event, id: result, ts: event.ts || Date.now() });
   } else if (event.type === "burst") {
-    result = [];
     const base = Date.now();
-    for (let i = 0; i < (event.count || 2); i++) {
-      const one = {
-        type: "message",
-        thread: event.thread,
-        text: (event.text || "Burst message") + " " + (i + 1),
-        ts: base + i,
-        id: event.id ? `${event.id}.${i}` : undefined,
-      };
-      const id = addMessage(env, one);
-      result.push(id);
-      if (report) report({ ...one, id });
-    }
+    result = Array.from({ length: event.count || 2 }, (_, i) => {
+      const text = (event.text || "Burst message") + " " + (i + 1);
+      const one = { type: "message", thread: event.thread, text, ts: base + i, id: event.id && `${event.id}.${i}` };
+      const id = addMessage(current, one);
+      report({ ...one, id });
+      return id;
+    });
   } else if (event.type === "read") {
-    readThread(env, event);
-    if (report) report(event);
+    readThread(current, event);
+    report(event);
   } else {
     throw new Error("unknown event " + event.type);
   }
   applied++;
-  refreshDerived(env);
+  refreshDerived(current);
   return result;
 }
 
-const reportToServer = (event) => {
-  fetch("/__test/applied", { method: "POST", body: JSON.stringify(event) }).catch(() => {});
-};
+const reportToServer = (event) => fetch("/__test/applied", { method: "POST", body: JSON.stringify(event) }).catch(() => {});
 
 const rowKeys = () =>
   Array.from(document.querySelectorAll('a[href^="/direct/t/"]'), (a) => a.getAttribute("href").split("/")[3]);
@@ -328,7 +270,7 @@ window.__corvidTest = {
 
 // ---- Components.
 function Nav() {
-  const count = useSyncExternalStore(badgeStore.subscribe, badgeStore.get);
+  const count = useSyncExternalStore(subscribeBadge, () => badgeCount);
   return (
     <nav>
       <a href="/" aria-label="Home">
@@ -339,11 +281,7 @@ function Nav() {
         aria-label={count > 0 ? `Direct messaging - ${count} new notification${count > 1 ? "s" : ""} link` : "Direct messaging"}
       >
         <svg aria-label="Messenger" width="24" height="24" />
-        {count > 0 ? (
-          <div>
-            <span>{count}</span>
-          </div>
-        ) : null}
+        {count > 0 ? <div><span>{count}</span></div> : null}
       </a>
     </nav>
   );
@@ -361,11 +299,7 @@ function Tabs() {
   );
 }
 
-function threadOf(node) {
-  if (!node) return null;
-  if (node.__typename === THREAD) return node;
-  return node.as_ig_direct_thread || null;
-}
+const threadOf = (node) => (!node ? null : node.__typename === THREAD ? node : node.as_ig_direct_thread || null);
 
 function Row({ thread, pinned }) {
   const ts = Number(thread.last_activity_timestamp_ms) || 0;
@@ -384,32 +318,20 @@ function Inbox() {
   const env = useRelayEnvironment();
   useLazyLoadQuery(ViewerSettingsQuery, {});
   const data = useLazyLoadQuery(InboxListQuery, LIST_VARIABLES);
-  useEffect(() => {
-    refreshDerived(env);
-  }, [env]);
+  useEffect(() => refreshDerived(env), [env]);
   useEffect(() => {
     if (rowKeys().length === 0) return;
     const due = readyWaiters.filter((w) => w.env === null || w.env === env);
     readyWaiters = readyWaiters.filter((w) => !due.includes(w));
     for (const w of due) w.resolve(true);
   });
-  const mailbox = data.xfb_inbox_mailbox;
+  // Pins first, then the connection; each thread once.
+  const mailbox = data.xfb_inbox_mailbox || {};
+  const pins = (mailbox.pinned_threads_v2 || []).map((p) => [p && p.thread, true]);
+  const listed = ((mailbox.threads && mailbox.threads.edges) || []).map((e) => [threadOf(e && e.node), false]);
   const seen = new Set();
-  const rows = [];
-  for (const pin of (mailbox && mailbox.pinned_threads_v2) || []) {
-    if (pin && pin.thread && !seen.has(pin.thread.id)) {
-      seen.add(pin.thread.id);
-      rows.push(<Row key={pin.thread.id} thread={pin.thread} pinned />);
-    }
-  }
-  for (const edge of (mailbox && mailbox.threads && mailbox.threads.edges) || []) {
-    const t = threadOf(edge && edge.node);
-    if (t && !seen.has(t.id)) {
-      seen.add(t.id);
-      rows.push(<Row key={t.id} thread={t} />);
-    }
-  }
-  return <div aria-label="Thread list">{rows}</div>;
+  const rows = [...pins, ...listed].filter(([t]) => t && !seen.has(t.id) && seen.add(t.id));
+  return <div aria-label="Thread list">{rows.map(([t, pinned]) => <Row key={t.id} thread={t} pinned={pinned} />)}</div>;
 }
 
 function App() {
@@ -444,11 +366,7 @@ if (!params.get("nopoll")) window.__corvidTest.ready().then(() => {
       const { events } = await response.json();
       for (const e of events) {
         after = Math.max(after, e.seq);
-        try {
-          apply(e.event, null);
-        } catch (err) {
-          console.error("event", e.seq, err);
-        }
+        try { apply(e.event, () => {}); } catch (err) { console.error("event", e.seq, err); }
       }
     } catch (err) {
       // The server is gone or restarting; try again on the next beat.

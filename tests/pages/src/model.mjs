@@ -3,14 +3,10 @@
 // answers the page's list and page queries with. Shared by server.mjs and
 // the script tests.
 
-export const VIEWER = Object.freeze({
-  id: "viewer:9001",
-  fbid: "17841400000000001",
-  pk: "9001",
-  username: "corvid.viewer",
-});
+export const VIEWER = Object.freeze({ id: "viewer:9001", fbid: "17841400000000001", pk: "9001", username: "corvid.viewer" });
 
 const pad = (n, w) => String(n).padStart(w, "0");
+const message = (id, ts, sender, text) => ({ id, ts, sender, text, reactions: [] });
 
 // A model of `threads` threads with `messages` messages each. Thread i is
 // active i minutes before `now`; threads 0 and 1 hold unread incoming
@@ -21,68 +17,34 @@ export function createModel({ threads = 8, messages = 5, now = Date.now(), pinne
   const model = { now, threads: [], seq: 0, suggestion: true };
   for (let i = 0; i < threads; i++) {
     const isGroup = i % 5 === 4;
-    const users = [];
-    for (let u = 0; u < (isGroup ? 3 : 1); u++) {
+    const users = Array.from({ length: isGroup ? 3 : 1 }, (_, u) => {
       const n = i * 10 + u;
-      users.push({
-        __typename: "XFBIGDirectUser",
-        id: "user:" + (50000 + n),
-        pk: String(50000 + n),
-        fbid: "17841500000" + pad(n, 6),
-        username: "friend_" + n,
-        full_name: n % 3 === 2 ? "" : "Friend " + n,
-        profile_pic_url: `http://127.0.0.1/pic/${n}.jpg`,
-        is_verified: n % 7 === 0,
-      });
-    }
+      return {
+        __typename: "XFBIGDirectUser", id: "user:" + (50000 + n), pk: String(50000 + n), fbid: "17841500000" + pad(n, 6),
+        username: "friend_" + n, full_name: n % 3 === 2 ? "" : "Friend " + n,
+        profile_pic_url: `http://127.0.0.1/pic/${n}.jpg`, is_verified: n % 7 === 0,
+      };
+    });
     const activity = now - i * 60000;
-    const thread = {
-      index: i,
-      key: "3402823669" + pad(i, 10),
-      fbid: "1000" + pad(i, 8),
+    model.threads.push({
+      index: i, key: "3402823669" + pad(i, 10), fbid: "1000" + pad(i, 8), isGroup, isPin: i === pinned, wrapped: i === 3,
       title: isGroup ? "Group " + i : i % 2 === 0 ? users[0].full_name : "",
-      isGroup,
-      isPin: i === pinned,
-      wrapped: i === 3,
-      activity,
-      users,
-      messages: [],
-      watermark: 0,
-    };
-    for (let j = 0; j < messages; j++) {
-      const fromViewer = j % 3 === 2;
-      const sender = fromViewer ? VIEWER.fbid : users[j % users.length].fbid;
-      thread.messages.push(message(`${i}.${j}`, activity - j * 1000, sender, `Message ${j} of thread ${i}`));
-    }
-    thread.watermark = i < 2 ? activity - 10 * 60000 : activity;
-    model.threads.push(thread);
+      activity, users, watermark: i < 2 ? activity - 10 * 60000 : activity,
+      messages: Array.from({ length: messages }, (_, j) => {
+        const sender = j % 3 === 2 ? VIEWER.fbid : users[j % users.length].fbid;
+        return message(`${i}.${j}`, activity - j * 1000, sender, `Message ${j} of thread ${i}`);
+      }),
+    });
   }
   return model;
 }
 
-export function message(id, ts, sender, text, extra = {}) {
-  return {
-    id,
-    ts,
-    sender,
-    text,
-    reactions: [],
-    ...extra,
-  };
-}
-
-export function threadByKey(model, key) {
-  return model.threads.find((t) => t.key === key) || null;
-}
-
 // Threads in list order: most recent activity first.
-export function ordered(model) {
-  return model.threads.slice().sort((a, b) => b.activity - a.activity);
-}
+export const ordered = (model) => model.threads.slice().sort((a, b) => b.activity - a.activity);
 
 // Applies a page event to the model (see the hook list in inbox_page.jsx).
 export function applyEvent(model, event) {
-  const t = threadByKey(model, event.thread);
+  const t = model.threads.find((x) => x.key === event.thread);
   if (!t) return false;
   const ts = event.ts || Date.now();
   if (event.type === "message" || event.type === "reply") {
@@ -98,136 +60,63 @@ export function applyEvent(model, event) {
   return true;
 }
 
-export function messageJSON(m) {
-  return {
-    __typename: "XFBIGDirectMessage",
-    id: "message:" + m.id,
-    message_id: "mid.$" + m.id,
-    timestamp_ms: m.ts,
-    sender_fbid: m.sender,
-    content_type: m.contentType || "TEXT",
-    text_body: m.text,
-    igd_snippet: m.snippet !== undefined ? m.snippet : m.text,
-    tombstone_reason: m.tombstone || null,
-    expiration_timestamp_ms: null,
-    is_reported: false,
-    content: { __typename: "XFBIGDSlideMessageText", text: m.text },
-    reactions: m.reactions.map((r) => ({
-      __typename: "XFBIGDirectReaction",
-      log_message_id: r.log || null,
-      timestamp_ms: r.ts,
-      sender_fbid: r.sender,
-      emoji: r.emoji,
-    })),
-  };
-}
+const messageJSON = (m) => ({
+  __typename: "XFBIGDirectMessage", id: "message:" + m.id, message_id: "mid.$" + m.id, timestamp_ms: m.ts,
+  sender_fbid: m.sender, content_type: "TEXT", text_body: m.text, igd_snippet: m.text, tombstone_reason: null,
+  expiration_timestamp_ms: null, is_reported: false, content: { __typename: "XFBIGDSlideMessageText", text: m.text },
+  reactions: m.reactions.map((r) => ({
+    __typename: "XFBIGDirectReaction", log_message_id: r.log || null, timestamp_ms: r.ts, sender_fbid: r.sender, emoji: r.emoji,
+  })),
+});
 
-export function threadJSON(t) {
+function threadJSON(t) {
   const thread = {
-    __typename: "XFBIGDirectViewerThread",
-    id: "thread:" + t.fbid,
-    thread_key: t.key,
-    thread_fbid: t.fbid,
-    thread_id: t.fbid,
-    thread_title: t.title,
-    thread_image_url: t.isGroup ? `http://127.0.0.1/group/${t.index}.jpg` : null,
-    is_group: t.isGroup,
-    is_pin: t.isPin,
-    is_muted: false,
-    marked_as_unread: false,
-    folder: 0,
-    system_folder: "INBOX",
-    last_activity_timestamp_ms: t.activity,
-    viewer_id: VIEWER.fbid,
-    viewer: {
-      __typename: "XFBIGDirectViewer",
-      id: VIEWER.id,
-      interop_messaging_user_fbid: VIEWER.fbid,
-      pk: VIEWER.pk,
-      username: VIEWER.username,
-    },
-    users: t.users.map((u) => ({
-      __typename: "XFBIGDirectUser",
-      id: u.id,
-      username: u.username,
-      full_name: u.full_name,
-      profile_pic_url: u.profile_pic_url,
-      is_verified: u.is_verified,
-    })),
+    __typename: "XFBIGDirectViewerThread", id: "thread:" + t.fbid, thread_key: t.key, thread_fbid: t.fbid, thread_id: t.fbid,
+    thread_title: t.title, thread_image_url: t.isGroup ? `http://127.0.0.1/group/${t.index}.jpg` : null,
+    is_group: t.isGroup, is_pin: t.isPin, is_muted: false, marked_as_unread: false, folder: 0, system_folder: "INBOX",
+    last_activity_timestamp_ms: t.activity, viewer_id: VIEWER.fbid,
+    viewer: { __typename: "XFBIGDirectViewer", id: VIEWER.id, interop_messaging_user_fbid: VIEWER.fbid, pk: VIEWER.pk,
+      username: VIEWER.username },
+    users: t.users.map(({ pk, fbid, ...user }) => user),
     slide_read_receipts: [
       { participant_fbid: VIEWER.fbid, watermark_timestamp_ms: t.watermark },
       ...t.users.map((u) => ({ participant_fbid: u.fbid, watermark_timestamp_ms: t.activity })),
     ],
     slide_messages: {
-      edges: t.messages
-        .slice()
-        .sort((a, b) => b.ts - a.ts)
-        .slice(0, 20)
-        .map((m) => ({ node: messageJSON(m) })),
+      edges: t.messages.slice().sort((a, b) => b.ts - a.ts).slice(0, 20).map((m) => ({ node: messageJSON(m) })),
     },
   };
-  if (!t.wrapped) return thread;
-  return { __typename: "IGDInboxItem", id: "item:" + t.fbid, as_ig_direct_thread: thread };
+  return t.wrapped ? { __typename: "IGDInboxItem", id: "item:" + t.fbid, as_ig_direct_thread: thread } : thread;
 }
 
-const cursorIndex = (cursor) => {
-  const m = /^cursor:(\d+)$/.exec(cursor || "");
-  return m ? Number(m[1]) : 0;
-};
-
 // One page of the mailbox connection: `first` threads after `after`.
-export function connectionJSON(model, { first = 20, after = null } = {}) {
+function connectionJSON(model, { first = 20, after = null } = {}) {
   const all = ordered(model);
-  const start = cursorIndex(after);
+  const start = Number((/^cursor:(\d+)$/.exec(after || "") || [0, 0])[1]);
   const page = all.slice(start, start + first);
-  const edges = page.map((t, k) => ({
-    __typename: "XFBIGDirectThreadEdge",
-    cursor: "cursor:" + (start + k + 1),
-    node: threadJSON(t),
-  }));
+  const edges = page.map((t, k) => ({ __typename: "XFBIGDirectThreadEdge", cursor: "cursor:" + (start + k + 1), node: threadJSON(t) }));
   if (model.suggestion && start === 0 && edges.length > 2) {
     edges.splice(2, 0, {
-      __typename: "XFBIGDirectThreadEdge",
-      cursor: "suggestion",
-      node: { __typename: "IGDInboxSuggestion", id: "suggestion:1" },
+      __typename: "XFBIGDirectThreadEdge", cursor: "suggestion", node: { __typename: "IGDInboxSuggestion", id: "suggestion:1" },
     });
   }
   const end = start + page.length;
-  return {
-    edges,
-    page_info: { __typename: "XFBPageInfo", end_cursor: "cursor:" + end, has_next_page: end < all.length },
-  };
+  return { edges, page_info: { __typename: "XFBPageInfo", end_cursor: "cursor:" + end, has_next_page: end < all.length } };
 }
 
 // The response to a query of the page, by operation name.
 export function respond(model, name, variables = {}) {
-  const mailboxId = "mailbox:" + VIEWER.pk;
+  const mailbox = (fields) => ({
+    data: { xfb_inbox_mailbox: { __typename: "XFBIGDirectMailbox", id: "mailbox:" + VIEWER.pk, ...fields } },
+  });
   if (name === "IGDInboxListQuery") {
-    return {
-      data: {
-        xfb_inbox_mailbox: {
-          __typename: "XFBIGDirectMailbox",
-          id: mailboxId,
-          pinned_threads_v2: model.threads
-            .filter((t) => t.isPin)
-            .map((t) => ({ __typename: "XFBIGDirectPinnedThread", id: "pin:" + t.fbid, thread: threadJSON(t) }))
-            .map((p) => (p.thread.as_ig_direct_thread ? { ...p, thread: p.thread.as_ig_direct_thread } : p)),
-          threads: connectionJSON(model, { first: variables.first }),
-        },
-      },
-    };
+    const pins = model.threads.filter((t) => t.isPin).map((t) => {
+      const json = threadJSON(t);
+      return { __typename: "XFBIGDirectPinnedThread", id: "pin:" + t.fbid, thread: json.as_ig_direct_thread || json };
+    });
+    return mailbox({ pinned_threads_v2: pins, threads: connectionJSON(model, { first: variables.first }) });
   }
-  if (name === "IGDInboxListPaginationQuery") {
-    return {
-      data: {
-        xfb_inbox_mailbox: {
-          __typename: "XFBIGDirectMailbox",
-          id: mailboxId,
-          threads: connectionJSON(model, { first: variables.first, after: variables.after }),
-        },
-      },
-    };
-  }
+  if (name === "IGDInboxListPaginationQuery") return mailbox({ threads: connectionJSON(model, variables) });
   if (name === "PolarisViewerSettingsQuery") {
     return { data: { viewer_settings: { id: "settings:" + VIEWER.pk, show_previews: true } } };
   }
