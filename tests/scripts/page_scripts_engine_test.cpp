@@ -20,28 +20,22 @@ using corvid::testing::PageServer;
 
 namespace {
 
-struct Shared {
-  std::string root;
-  std::unique_ptr<WebKitEngine> engine;
-};
-Shared& shared() {
-  static Shared s;
-  return s;
-}
+// One engine for all tests, its data in a temporary folder.
+std::string root;
+std::unique_ptr<WebKitEngine> engine;
 
 class EngineEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display";
     char* dir = g_dir_make_tmp("corvid-scripts-XXXXXX", nullptr);
-    shared().root = dir;
+    root = dir;
     g_free(dir);
-    shared().engine = std::make_unique<WebKitEngine>(
-        WebKitEngineOptions{shared().root + "/data", shared().root + "/cache", 20s, 30s});
+    engine = std::make_unique<WebKitEngine>(WebKitEngineOptions{root + "/data", root + "/cache", 20s, 30s});
   }
   void TearDown() override {
-    shared().engine.reset();
-    std::filesystem::remove_all(shared().root);
+    engine.reset();
+    std::filesystem::remove_all(root);
   }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
@@ -49,7 +43,7 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new EngineE
 std::unique_ptr<WebView> newView() {
   WebViewConfiguration configuration;
   configuration.persistentDataStore = false;
-  return shared().engine->createWebView(configuration, 420, 800);
+  return engine->createWebView(configuration, 420, 800);
 }
 
 template <class T>

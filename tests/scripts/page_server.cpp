@@ -6,21 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstring>
 #include <stdexcept>
 #include <thread>
 
 namespace corvid::testing {
-
-namespace {
-
-void closeFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
-}  // namespace
 
 PageServer::PageServer(const std::vector<std::string>& options) {
   // A write to a server that died must fail, not end the test process.
@@ -45,15 +34,11 @@ PageServer::PageServer(const std::vector<std::string>& options) {
   ::close(in[0]);
   ::close(out[1]);
   input_ = in[1];
-  // Read "PORT <n>\n".
+  // Read "PORT <n>\n", waiting at most 30 seconds for each piece.
   std::string line;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (line.find('\n') == std::string::npos) {
-    auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd p{out[0], POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    char buf[128];
+  char buf[128];
+  pollfd p{out[0], POLLIN, 0};
+  while (line.find('\n') == std::string::npos && ::poll(&p, 1, 30000) > 0) {
     ssize_t n = ::read(out[0], buf, sizeof buf);
     if (n <= 0) break;
     line.append(buf, static_cast<size_t>(n));
@@ -69,17 +54,17 @@ PageServer::PageServer(const std::vector<std::string>& options) {
 PageServer::~PageServer() { stop(); }
 
 void PageServer::stop() {
-  closeFd(input_);
+  if (input_ >= 0) ::close(input_);  // the server exits when its input closes
+  input_ = -1;
   if (pid_ <= 0) return;
-  for (int i = 0; i < 50; i++) {
-    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
+  bool exited = false;
+  for (int i = 0; i < 50 && !(exited = ::waitpid(pid_, nullptr, WNOHANG) == pid_); i++) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  ::kill(pid_, SIGTERM);
-  ::waitpid(pid_, nullptr, 0);
+  if (!exited) {  // our own child, not yet reaped: the PID is still its own
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
   pid_ = -1;
 }
 
@@ -89,13 +74,10 @@ std::string PageServer::url(const std::string& path) const {
 
 void PageServer::sendEvent(const nlohmann::json& event) {
   std::string line = event.dump() + "\n";
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = ::write(input_, p, left);
+  for (size_t done = 0; done < line.size();) {
+    ssize_t n = ::write(input_, line.data() + done, line.size() - done);
     if (n <= 0) throw std::runtime_error("test page server gone");
-    p += n;
-    left -= static_cast<size_t>(n);
+    done += static_cast<size_t>(n);
   }
 }
 
