@@ -39,16 +39,6 @@ describe("finding the environment", () => {
     assert.equal(await snapshot(fakePage({ [SELECTOR]: [leaf("row")] }), { selector: undefined }), null);
   });
 
-  test("only the first 3 rows, 400 fibers and 30 hooks are looked at", async () => {
-    const rows = (...els) => fakePage({ [SELECTOR]: els });
-    const none = () => rowElement(null);
-    assert.equal(await snapshot(rows(none(), none(), none(), rowElement(env))), null);
-    assert.notEqual(await snapshot(rows(rowElement(env, { depth: 399 }))), null);
-    assert.equal(await snapshot(rows(rowElement(env, { depth: 400 }))), null);
-    assert.notEqual(await snapshot(rows(rowElement(env, { hook: 29 }))), null);
-    assert.equal(await snapshot(rows(rowElement(env, { hook: 30 }))), null);
-  });
-
   test("errors of the store after the environment was accepted reach the caller", async () => {
     const source = { getRecordIDs: () => ["x"], get() { throw new Error("boom"); } };
     await assert.rejects(snapshot(pageWith({ getStore: () => ({ getSource: () => source }), execute() {} })), /boom/);

@@ -35,6 +35,8 @@ class FakeWebView : public WebView {
   std::function<ScriptResult(std::string_view body, const Json& arguments)> scripts;
   // How long a script call takes (virtual time).
   Duration scriptDelay = std::chrono::milliseconds(0);
+  // The world of every script call so far.
+  std::vector<std::string> worlds;
 
   void load(const std::string& url) override {
     loads.push_back(url);
@@ -49,7 +51,8 @@ class FakeWebView : public WebView {
   bool isLoading() const override { return loading; }
 
   Task<ScriptResult> callAsyncJavaScript(std::string_view body, const Json& arguments,
-                                         const std::string&) override {
+                                         const std::string& world) override {
+    worlds.push_back(world);
     std::string text(body);
     Json args = arguments;
     if (scriptDelay > Duration::zero()) co_await sleepFor(scheduler_, scriptDelay);
