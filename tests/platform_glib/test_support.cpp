@@ -2,7 +2,10 @@
 
 #include <gio/gunixfdlist.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <future>
@@ -71,14 +74,36 @@ std::set<pid_t> descendantsNamed(const std::string& name) {
   return found;
 }
 
-PrivateBus::PrivateBus() : bus_(g_test_dbus_new(G_TEST_DBUS_NONE)) {
-  g_test_dbus_up(bus_);
-  address_ = g_test_dbus_get_bus_address(bus_);
+PrivateBus::PrivateBus() {
+  GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);
+  // The bus goes with a test process that dies.
+  g_subprocess_launcher_set_child_setup(
+      launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
+  GError* error = nullptr;
+  daemon_ = g_subprocess_launcher_spawn(launcher, &error, "dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                        "--print-address=1", nullptr);
+  g_object_unref(launcher);
+  if (!daemon_) {
+    std::string why = error->message;
+    g_error_free(error);
+    throw std::runtime_error("dbus-daemon: " + why);
+  }
+  GDataInputStream* out = g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_));
+  char* line = g_data_input_stream_read_line(out, nullptr, nullptr, nullptr);
+  g_object_unref(out);
+  address_ = line ? line : "";
+  g_free(line);
+  if (address_.empty()) {
+    g_subprocess_force_exit(daemon_);
+    g_object_unref(daemon_);
+    throw std::runtime_error("dbus-daemon gave no address");
+  }
 }
 
 PrivateBus::~PrivateBus() {
-  g_test_dbus_down(bus_);
-  g_object_unref(bus_);
+  g_subprocess_send_signal(daemon_, SIGTERM);  // our child, until it is reaped
+  g_subprocess_wait(daemon_, nullptr, nullptr);
+  g_object_unref(daemon_);
 }
 
 GDBusConnection* connectTo(const std::string& address) {

@@ -45,8 +45,8 @@ class TempDir {
 // e.g. WebKit's "WebKitWebProces".
 std::set<pid_t> descendantsNamed(const std::string& name);
 
-// A private message bus (dbus-daemon, started and stopped by GLib's
-// GTestDBus). While it lives, the process's session bus is this one.
+// A private message bus: a dbus-daemon of our own, stopped again by the
+// destructor (and when the test process dies).
 class PrivateBus {
  public:
   PrivateBus();
@@ -56,7 +56,7 @@ class PrivateBus {
   const std::string& address() const { return address_; }
 
  private:
-  GTestDBus* bus_ = nullptr;
+  GSubprocess* daemon_ = nullptr;
   std::string address_;
 };
 
