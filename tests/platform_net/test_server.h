@@ -1,15 +1,20 @@
-// Real servers on 127.0.0.1 for the network adapter tests: a libsoup HTTP(S)
-// server answering from a handler, a listener that never answers, a port
-// where nobody listens, and a throw-away self-signed certificate.
+// Real servers on 127.0.0.1 for the adapter and end-to-end tests: a libsoup
+// HTTP(S) server answering from a handler (or never), a port where nobody
+// listens, and a throw-away self-signed certificate. The server lives on
+// the default main context; iterate it while waiting.
 #pragma once
 
 #include <gio/gio.h>
 #include <libsoup/soup.h>
 
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform_glib/test_support.h"
 
 namespace corvid::testing {
 
@@ -27,8 +32,11 @@ class TestServer {
     int status = 200;
     std::string body = "{}";
     std::vector<std::pair<std::string, std::string>> headers = {};
+    std::string contentType = "application/json";
   };
-  using Handler = std::function<Reply(const Received&)>;
+  // The answer to a request; nothing: the request is never answered (its
+  // connection stays open until the client gives up or the server goes).
+  using Handler = std::function<std::optional<Reply>(const Received&)>;
 
   // Plain http; https with `certificate`. Listens on 127.0.0.1, a free port.
   explicit TestServer(GTlsCertificate* certificate = nullptr);
@@ -38,7 +46,10 @@ class TestServer {
 
   // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT".
   const std::string& origin() const { return origin_; }
+  std::string url(const std::string& path) const { return origin_ + path; }
 
+  // A fixed answer for `path`, before the handler is asked.
+  void route(const std::string& path, Reply reply) { routes_[path] = std::move(reply); }
   Handler handler;                 // default: 200 "{}"
   std::vector<Received> received;  // every request, in order
 
@@ -46,43 +57,16 @@ class TestServer {
   static void serve(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self);
   SoupServer* server_ = nullptr;
   std::string origin_;
+  std::map<std::string, Reply> routes_;
+  std::vector<SoupServerMessage*> held_;
 };
 
-// Accepts TCP connections (the kernel does, through the backlog) and never
-// reads or answers.
-class SilentListener {
- public:
-  SilentListener();
-  ~SilentListener();
-  SilentListener(const SilentListener&) = delete;
-  SilentListener& operator=(const SilentListener&) = delete;
-  std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
-// Accepts each connection and closes it at once, before any answer.
-class HangingUpListener {
- public:
-  HangingUpListener();
-  ~HangingUpListener();
-  HangingUpListener(const HangingUpListener&) = delete;
-  HangingUpListener& operator=(const HangingUpListener&) = delete;
-  std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
- private:
-  GSocketService* service_ = nullptr;
-  int port_ = 0;
-};
-
-// An origin on 127.0.0.1 whose port was free a moment ago and has nobody
-// listening.
+// An origin on 127.0.0.1 whose port was in use a moment ago and has nobody
+// listening now.
 std::string closedPortOrigin();
 
-// A self-signed certificate for 127.0.0.1 made with the openssl tool in a
-// temporary folder, removed again by the destructor.
+// A self-signed certificate for 127.0.0.1 made with the openssl tool;
+// throws when it cannot be made.
 class SelfSignedCertificate {
  public:
   SelfSignedCertificate();
@@ -93,13 +77,11 @@ class SelfSignedCertificate {
   GTlsCertificate* certificate() const { return certificate_; }
   // A database that trusts this certificate alone.
   GTlsDatabase* trustingDatabase() const { return database_; }
-  const std::string& error() const { return error_; }  // empty when made
 
  private:
-  std::string dir_;
+  TempDir dir_{"corvid-cert"};
   GTlsCertificate* certificate_ = nullptr;
   GTlsDatabase* database_ = nullptr;
-  std::string error_;
 };
 
 }  // namespace corvid::testing

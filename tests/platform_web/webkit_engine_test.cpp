@@ -1,132 +1,47 @@
 // The WebKitGTK engine against pages served on 127.0.0.1 by this test.
 // One engine (one data folder, one network process) serves the whole file.
 #include <gtest/gtest.h>
-#include <libsoup/soup.h>
 #include <signal.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <set>
-#include <sstream>
 
 #include "platform/linux/glib/glib_loop.h"
 #include "platform/linux/web/webkit_engine.h"
+#include "platform_net/test_server.h"
 
 using namespace corvid;
 using namespace corvid::linux_platform;
-using namespace std::chrono_literals;
+using namespace corvid::testing;
 
 namespace {
 
 constexpr auto kScriptTimeout = 1500ms;
 constexpr auto kLoadTimeout = 3s;
 
-// Serves fixed pages; a path marked stalled never gets an answer.
-class TestServer {
- public:
-  struct Page {
-    std::string body;
-    std::vector<std::pair<std::string, std::string>> headers;
-  };
-
-  TestServer() {
-    server_ = soup_server_new(nullptr, nullptr);
-    soup_server_add_handler(server_, nullptr, &TestServer::handle, this, nullptr);
-    GError* error = nullptr;
-    if (!soup_server_listen_local(server_, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error)) {
-      throw std::runtime_error(error->message);
-    }
-    GSList* uris = soup_server_get_uris(server_);
-    port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
-  }
-  ~TestServer() {
-    soup_server_disconnect(server_);
-    g_object_unref(server_);
-  }
-
-  void route(const std::string& path, Page page) { pages_[path] = std::move(page); }
-  void stall(const std::string& path) { stalled_.insert(path); }
-  std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-
- private:
-  static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer data) {
-    auto* self = static_cast<TestServer*>(data);
-    if (self->stalled_.count(path)) {
-      soup_server_message_pause(msg);
-      return;
-    }
-    auto it = self->pages_.find(path);
-    if (it == self->pages_.end()) {
-      soup_server_message_set_status(msg, 404, nullptr);
-      return;
-    }
-    auto* headers = soup_server_message_get_response_headers(msg);
-    for (const auto& [name, value] : it->second.headers)
-      soup_message_headers_append(headers, name.c_str(), value.c_str());
-    soup_server_message_set_status(msg, 200, nullptr);
-    soup_server_message_set_response(msg, "text/html; charset=utf-8", SOUP_MEMORY_COPY,
-                                     it->second.body.data(), it->second.body.size());
-  }
-
-  SoupServer* server_ = nullptr;
-  int port_ = 0;
-  std::map<std::string, Page> pages_;
-  std::set<std::string> stalled_;
-};
-
 struct Shared {
-  std::string root;
+  std::unique_ptr<TempDir> root;
   std::unique_ptr<WebKitEngine> engine;
   std::unique_ptr<TestServer> server;
 };
-
-Shared& shared() {
-  static Shared s;
-  return s;
-}
+Shared shared;
 
 class WebEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display";
-    auto& s = shared();
-    char* dir = g_dir_make_tmp("corvid-web-XXXXXX", nullptr);
-    s.root = dir;
-    g_free(dir);
-    s.engine = std::make_unique<WebKitEngine>(
-        WebKitEngineOptions{s.root + "/data", s.root + "/cache", kScriptTimeout, kLoadTimeout});
-    s.server = std::make_unique<TestServer>();
+    shared.root = std::make_unique<TempDir>("corvid-web");
+    shared.engine = std::make_unique<WebKitEngine>(WebKitEngineOptions{
+        *shared.root / "data", *shared.root / "cache", kScriptTimeout, kLoadTimeout});
+    shared.server = std::make_unique<TestServer>();
   }
-  void TearDown() override {
-    auto& s = shared();
-    s.engine.reset();
-    s.server.reset();
-    std::filesystem::remove_all(s.root);
-  }
+  void TearDown() override { shared = {}; }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WebEnvironment);
 
-WebKitEngine& engine() { return *shared().engine; }
-TestServer& server() { return *shared().server; }
+WebKitEngine& engine() { return *shared.engine; }
+TestServer& server() { return *shared.server; }
 
-// Iterates the main loop until `done` holds or `limit` passes.
-bool spinUntil(const std::function<bool()>& done, Duration limit = 10s) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-  }
-  return true;
-}
-
-void spinFor(Duration d) {
-  auto end = std::chrono::steady_clock::now() + d;
-  spinUntil([&] { return std::chrono::steady_clock::now() > end; }, d + 1s);
+void page(const std::string& path, std::string html,
+          std::vector<std::pair<std::string, std::string>> headers = {}) {
+  server().route(path, {200, std::move(html), std::move(headers), "text/html; charset=utf-8"});
 }
 
 // Starts a navigation and waits until it finished (successfully or not).
@@ -143,6 +58,9 @@ bool loadAndWait(WebKitView& view, const std::function<void()>& start) {
 }
 bool loadAndWait(WebKitView& view, const std::string& url) {
   return loadAndWait(view, [&] { view.load(url); });
+}
+bool loadBlank(WebKitView& view) {
+  return loadAndWait(view, [&] { view.loadHTML("<p>x</p>", server().url("/")); });
 }
 
 ScriptResult call(WebKitView& view, const std::string& body, const Json& args = Json::object(),
@@ -163,50 +81,13 @@ std::unique_ptr<WebKitView> newView(bool persistent = true) {
   return engine().createWebKitView(configuration, 420, 800);
 }
 
-// pid → (parent, command name) of every process, from /proc.
-std::map<pid_t, std::pair<pid_t, std::string>> processes() {
-  std::map<pid_t, std::pair<pid_t, std::string>> all;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const auto name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), {});
-    auto open = stat.find('('), close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 2));
-    char state;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    all[std::stoi(name)] = {parent, stat.substr(open + 1, close - open - 1)};
-  }
-  return all;
-}
-
-// Web content processes that this test process started (through WebKit and
-// bubblewrap, so any depth below us).
-std::set<pid_t> ourWebProcesses() {
-  auto all = processes();
-  std::set<pid_t> found;
-  for (const auto& [pid, info] : all) {
-    if (info.second != "WebKitWebProces") continue;
-    for (pid_t p = info.first; p > 1 && all.count(p); p = all[p].first) {
-      if (p == getpid()) {
-        found.insert(pid);
-        break;
-      }
-    }
-  }
-  return found;
-}
-
 }  // namespace
 
 TEST(WebKitEngine, PageWorldSeesPageGlobalsAndElementExpandosAnIsolatedWorldOnlyTheDocument) {
-  server().route("/globals", {R"(<!doctype html><div id="row">row</div><script>
+  page("/globals", R"(<!doctype html><div id="row">row</div><script>
       window.pageGlobal = 42;
       document.getElementById('row')['__reactFiber$k3x9'] = {tag: 5, memoizedProps: {id: 'r1'}};
-    </script>)",
-                              {}});
+    </script>)");
   auto view = newView();
   ASSERT_TRUE(loadAndWait(*view, server().url("/globals")));
   EXPECT_EQ(view->url(), server().url("/globals"));
@@ -225,7 +106,7 @@ TEST(WebKitEngine, PageWorldSeesPageGlobalsAndElementExpandosAnIsolatedWorldOnly
   WebViewConfiguration withFullscreen;
   withFullscreen.elementFullscreenEnabled = true;
   auto other = engine().createWebKitView(withFullscreen, 420, 800);
-  ASSERT_TRUE(loadAndWait(*other, [&] { other->loadHTML("<p>x</p>", server().url("/")); }));
+  ASSERT_TRUE(loadBlank(*other));
   EXPECT_EQ(value(*other, fullscreen), "function");
   EXPECT_EQ(value(*view, probe, {{"selector", "#row"}}, "Isolated"),
             (Json{{"global", nullptr}, {"fiberProps", nullptr}, {"text", "row"}}));
@@ -233,7 +114,7 @@ TEST(WebKitEngine, PageWorldSeesPageGlobalsAndElementExpandosAnIsolatedWorldOnly
 
 TEST(WebKitEngine, ArgumentsArriveAsVariablesAndResultsComeBackAsJson) {
   auto view = newView();
-  ASSERT_TRUE(loadAndWait(*view, [&] { view->loadHTML("<p>x</p>", server().url("/")); }));
+  ASSERT_TRUE(loadBlank(*view));
 
   Json args = {{"text", "q\"uote\n한글 😀"},
                {"count", 3000},
@@ -271,7 +152,7 @@ TEST(WebKitEngine, ArgumentsArriveAsVariablesAndResultsComeBackAsJson) {
 
 TEST(WebKitEngine, CallsWithoutAnAnswerFailAfterTheTimeOutOrOnCancellation) {
   auto view = newView();
-  ASSERT_TRUE(loadAndWait(*view, [&] { view->loadHTML("<p>x</p>", server().url("/")); }));
+  ASSERT_TRUE(loadBlank(*view));
 
   auto never = call(*view, "await new Promise(() => {});");
   ASSERT_TRUE(never.failed());
@@ -310,10 +191,10 @@ TEST(WebKitEngine, CallsWithoutAnAnswerFailAfterTheTimeOutOrOnCancellation) {
 }
 
 TEST(WebKitEngine, ListsCookiesAndRemovesAllWebsiteData) {
-  server().route("/login", {"<script>localStorage.setItem('k', 'v')</script>",
-                            {{"Set-Cookie", "sessionid=abc123; Max-Age=3600; Path=/"},
-                             {"Set-Cookie", "csrftoken=t0k; Max-Age=3600; Path=/"}}});
-  server().route("/plain", {"<p>plain</p>", {}});
+  page("/login", "<script>localStorage.setItem('k', 'v')</script>",
+       {{"Set-Cookie", "sessionid=abc123; Max-Age=3600; Path=/"},
+        {"Set-Cookie", "csrftoken=t0k; Max-Age=3600; Path=/"}});
+  page("/plain", "<p>plain</p>");
   auto view = newView();
   ASSERT_TRUE(loadAndWait(*view, server().url("/login")));
   auto cookies = runOnMainLoop(view->allCookies());
@@ -333,14 +214,12 @@ TEST(WebKitEngine, ListsCookiesAndRemovesAllWebsiteData) {
 }
 
 TEST(WebKitEngine, CookiesPersistForTheNextProcess) {
-  server().route("/persist",
-                 {"<p>ok</p>", {{"Set-Cookie", "kept=from-first-process; Max-Age=3600; Path=/"}}});
+  page("/persist", "<p>ok</p>", {{"Set-Cookie", "kept=from-first-process; Max-Age=3600; Path=/"}});
   auto view = newView();
   ASSERT_TRUE(loadAndWait(*view, server().url("/persist")));
 
-  const auto& root = shared().root;
   const gchar* argv[] = {CORVID_COOKIE_LISTER, nullptr, nullptr, nullptr};
-  std::string data = root + "/data", cache = root + "/cache";
+  std::string data = *shared.root / "data", cache = *shared.root / "cache";
   argv[1] = data.c_str();
   argv[2] = cache.c_str();
   GError* error = nullptr;
@@ -376,15 +255,15 @@ TEST(WebKitEngine, ReportsAKilledWebProcessAndLoadsAgainAfterIt) {
     int terminations = 0;
     void webContentProcessDidTerminate() override { ++terminations; }
   } delegate;
-  server().route("/alive", {"<script>window.alive = 'yes'</script>", {}});
-  auto before = ourWebProcesses();
+  page("/alive", "<script>window.alive = 'yes'</script>");
+  auto before = descendantsNamed("WebKitWebProces");
   auto view = newView();
   view->setDelegate(&delegate);
   ASSERT_TRUE(loadAndWait(*view, server().url("/alive")));
   EXPECT_EQ(value(*view, "return window.alive;"), "yes");
 
   std::set<pid_t> added;
-  for (pid_t pid : ourWebProcesses()) {
+  for (pid_t pid : descendantsNamed("WebKitWebProces")) {
     if (!before.count(pid)) added.insert(pid);
   }
   ASSERT_FALSE(added.empty());
@@ -398,12 +277,11 @@ TEST(WebKitEngine, ReportsAKilledWebProcessAndLoadsAgainAfterIt) {
 }
 
 TEST(WebKitEngine, MovesIntoAWindowAndBackWithoutReloadAndKeepsFullRateTimersWhileHidden) {
-  server().route("/timers", {R"(<script>
+  page("/timers", R"(<script>
       window.marker = Math.random();
       window.ticks = 0;
       setInterval(() => window.ticks++, 100);
-    </script>)",
-                             {}});
+    </script>)");
   auto view = newView();
   ASSERT_TRUE(loadAndWait(*view, server().url("/timers")));
   auto state = [&] {
@@ -461,7 +339,7 @@ TEST(WebKitEngine, MessagesNameTheWorldThatPostedThem) {
   // A page script that takes the port at document start, before any page code.
   view->addUserScript({"window.__port = window.webkit.messageHandlers.bridge;", InjectionTime::documentStart,
                        true, kPageWorld});
-  ASSERT_TRUE(loadAndWait(*view, [&] { view->loadHTML("<p>x</p>", server().url("/")); }));
+  ASSERT_TRUE(loadBlank(*view));
 
   const std::string post =
       "window.webkit.messageHandlers.bridge.postMessage({from: from, n: 1}); return true;";
@@ -494,7 +372,10 @@ TEST(WebKitEngine, MessagesNameTheWorldThatPostedThem) {
 }
 
 TEST(WebKitEngine, StopsALoadThatMakesNoProgress) {
-  server().stall("/stall");
+  server().handler = [](const TestServer::Received& request) -> std::optional<TestServer::Reply> {
+    if (request.path == "/stall") return std::nullopt;  // never answered
+    return TestServer::Reply{404, ""};
+  };
   auto view = newView();
   view->load(server().url("/stall"));
   spinFor(1s);
