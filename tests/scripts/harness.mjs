@@ -7,7 +7,7 @@ import { fileURLToPath } from "node:url";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const root = path.resolve(here, "../..");
-export const relay = createRequire(path.join(root, "tests/pages/package.json"))("relay-runtime");
+export const relay = createRequire(path.join(root, "package.json"))("relay-runtime");
 
 const AsyncFunction = Object.getPrototypeOf(async function () {}).constructor;
 const sources = {};
