@@ -8,23 +8,23 @@ namespace {
 
 struct SymbolEntry {
   Symbol symbol;
-  std::string_view designName;
   std::string_view iconName;
 };
 
 // The one place where pictures get their names. Icon names were chosen by
-// meaning among the symbolic icons of the Adwaita theme; other themes that
-// lack one fall back along the dash-separated name (GTK's generic fallback).
+// meaning among the symbolic icons of the Adwaita theme (the comment names
+// the picture of the original design); other themes that lack one fall back
+// along the dash-separated name (GTK's generic fallback).
 constexpr std::array<SymbolEntry, 9> kSymbols{{
-    {Symbol::loginProblem, "person.crop.circle.badge.exclamationmark", "avatar-default-symbolic"},
-    {Symbol::serverProblem, "exclamationmark.icloud", "network-error-symbolic"},
-    {Symbol::offline, "wifi.slash", "network-offline-symbolic"},
-    {Symbol::warning, "exclamationmark.triangle.fill", "dialog-warning-symbolic"},
-    {Symbol::connectPhone, "iphone.radiowaves.left.and.right", "phone-symbolic"},
-    {Symbol::ok, "checkmark.circle.fill", "emblem-ok-symbolic"},
-    {Symbol::inspecting, "eye", "view-reveal-symbolic"},
-    {Symbol::person, "person.crop.circle", "avatar-default-symbolic"},
-    {Symbol::phone, "iphone", "phone-apple-iphone-symbolic"},
+    {Symbol::loginProblem, "avatar-default-symbolic"},  // person.crop.circle.badge.exclamationmark
+    {Symbol::serverProblem, "network-error-symbolic"},  // exclamationmark.icloud
+    {Symbol::offline, "network-offline-symbolic"},      // wifi.slash
+    {Symbol::warning, "dialog-warning-symbolic"},       // exclamationmark.triangle.fill
+    {Symbol::connectPhone, "phone-symbolic"},           // iphone.radiowaves.left.and.right
+    {Symbol::ok, "emblem-ok-symbolic"},                 // checkmark.circle.fill
+    {Symbol::inspecting, "view-reveal-symbolic"},       // eye
+    {Symbol::person, "avatar-default-symbolic"},        // person.crop.circle
+    {Symbol::phone, "phone-apple-iphone-symbolic"},     // iphone
 }};
 
 const SymbolEntry& entry(Symbol s) {
@@ -37,6 +37,5 @@ const SymbolEntry& entry(Symbol s) {
 }  // namespace
 
 std::string_view iconName(Symbol symbol) { return entry(symbol).iconName; }
-std::string_view designName(Symbol symbol) { return entry(symbol).designName; }
 
 }  // namespace corvid

@@ -27,8 +27,4 @@ enum class Symbol {
 // The freedesktop icon name of `symbol`, for example "dialog-warning-symbolic".
 std::string_view iconName(Symbol symbol);
 
-// The name the original design gave the same picture (an SF Symbols name),
-// kept next to the icon name so that the two stay paired in one table.
-std::string_view designName(Symbol symbol);
-
 }  // namespace corvid
