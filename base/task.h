@@ -279,4 +279,32 @@ SuspendAwaiter<T, std::decay_t<Starter>> suspendUntil(Starter&& starter) {
 // running behind it.
 Task<std::size_t> firstOf(std::vector<Task<void>> tasks);
 
+// ---------------------------------------------------------------------------
+// Driving a task from outside any task (a test, a benchmark, a loop runner):
+// `record(task)` runs it and keeps how it ended; `take()` gives its value or
+// rethrows its exception.
+template <class T>
+struct TaskOutcome {
+  std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
+  std::exception_ptr error;
+
+  bool done() const { return value.has_value() || error != nullptr; }
+  Task<void> record(Task<T> task) {
+    try {
+      if constexpr (std::is_void_v<T>) {
+        co_await std::move(task);
+        value.emplace(true);
+      } else {
+        value.emplace(co_await std::move(task));
+      }
+    } catch (...) {
+      error = std::current_exception();
+    }
+  }
+  T take() {
+    if (error) std::rethrow_exception(error);
+    if constexpr (!std::is_void_v<T>) return std::move(*value);
+  }
+};
+
 }  // namespace corvid

@@ -65,30 +65,16 @@ class VirtualLoop : public Scheduler, public Clock {
 // throws when the task did not finish within the limit.
 template <class T>
 T runTask(VirtualLoop& loop, Task<T> task, Duration limit = std::chrono::hours(24)) {
-  std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
-  std::exception_ptr error;
-  auto wrapper = [](Task<T> t, auto& out, std::exception_ptr& err) -> Task<void> {
-    try {
-      if constexpr (std::is_void_v<T>) {
-        co_await std::move(t);
-        out.emplace(true);
-      } else {
-        out.emplace(co_await std::move(t));
-      }
-    } catch (...) {
-      err = std::current_exception();
-    }
-  };
-  spawn(wrapper(std::move(task), result, error));
+  TaskOutcome<T> outcome;
+  spawn(outcome.record(std::move(task)));
   Time end = loop.now() + limit;
-  while (!result && !error) {
+  while (!outcome.done()) {
     loop.runDue();
-    if (result || error) break;
+    if (outcome.done()) break;
     if (loop.now() >= end) throw std::runtime_error("task did not finish in virtual time");
     loop.advance(std::min<Duration>(std::chrono::milliseconds(10), end - loop.now()));
   }
-  if (error) std::rethrow_exception(error);
-  if constexpr (!std::is_void_v<T>) return std::move(*result);
+  return outcome.take();
 }
 
 }  // namespace corvid

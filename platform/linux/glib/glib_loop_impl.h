@@ -8,34 +8,20 @@ namespace corvid::linux_platform {
 
 template <class T>
 T runOnMainLoop(Task<T> task, Duration limit) {
-  std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
-  std::exception_ptr error;
-  auto wrapper = [](Task<T> t, auto& out, std::exception_ptr& err) -> Task<void> {
-    try {
-      if constexpr (std::is_void_v<T>) {
-        co_await std::move(t);
-        out.emplace(true);
-      } else {
-        out.emplace(co_await std::move(t));
-      }
-    } catch (...) {
-      err = std::current_exception();
-    }
-  };
-  auto scope = spawn(wrapper(std::move(task), result, error));
+  TaskOutcome<T> outcome;
+  auto scope = spawn(outcome.record(std::move(task)));
   gint64 end = g_get_monotonic_time() + std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
-  while (!result && !error && g_get_monotonic_time() < end) {
+  while (!outcome.done() && g_get_monotonic_time() < end) {
     g_main_context_iteration(nullptr, FALSE) || (g_usleep(1000), true);
   }
-  if (!result && !error) {
+  if (!outcome.done()) {
     scope->cancel();
     // Let the cancelled task wind down so that it does not outlive its
-    // result slots.
-    for (int i = 0; i < 1000 && !result && !error; ++i) g_main_context_iteration(nullptr, FALSE);
+    // outcome.
+    for (int i = 0; i < 1000 && !outcome.done(); ++i) g_main_context_iteration(nullptr, FALSE);
     throw std::runtime_error("task did not finish on the main loop in time");
   }
-  if (error) std::rethrow_exception(error);
-  if constexpr (!std::is_void_v<T>) return std::move(*result);
+  return outcome.take();
 }
 
 }  // namespace corvid::linux_platform

@@ -12,18 +12,6 @@ constexpr const char* kBannerStyle =
     ".corvid-banner { padding: 12px; background-color: shade(@theme_bg_color, 0.96);"
     " border-bottom: 1px solid alpha(@theme_fg_color, 0.08); }\n";
 
-void installBannerStyle() {
-  static bool installed = false;
-  GdkScreen* screen = gdk_screen_get_default();
-  if (installed || !screen) return;
-  installed = true;
-  GtkCssProvider* css = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(css, kBannerStyle, -1, nullptr);
-  gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(css),
-                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  g_object_unref(css);
-}
-
 }  // namespace
 
 struct InstagramWindowContent::View {
@@ -48,7 +36,7 @@ struct InstagramWindowContent::View {
 
   View(Watcher& w, WindowRouter& r, Scheduler& s, WebKitView& v)
       : watcher(w), router(r), scheduler(s), webView(v) {
-    installBannerStyle();
+    addScreenStyleSheet(kBannerStyle);
     root = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     g_object_ref_sink(root);
     gtk_widget_set_size_request(root, kMinWidth, kMinHeight);

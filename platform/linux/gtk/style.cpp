@@ -56,18 +56,7 @@ const char* tintName(Tint t) {
 
 }  // namespace
 
-void installCorvidStyles() {
-  static bool installed = false;
-  if (installed) return;
-  GdkScreen* screen = gdk_screen_get_default();
-  if (!screen) return;
-  installed = true;
-  GtkCssProvider* provider = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(provider, kStyleSheet, -1, nullptr);
-  gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(provider),
-                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  g_object_unref(provider);
-}
+void installCorvidStyles() { addScreenStyleSheet(kStyleSheet); }
 
 std::vector<std::pair<int, int>> koreanWordRanges(std::string_view text) {
   std::vector<std::pair<int, int>> ranges;

@@ -1,5 +1,6 @@
 #include "platform/linux/gtk/tint.h"
 
+#include <set>
 #include <string>
 
 namespace corvid::linux_platform {
@@ -17,18 +18,6 @@ constexpr const char* kStyleSheet =
     ".corvid-orange { color: #e66100; }\n"
     ".corvid-green { color: #26a269; }\n"
     ".corvid-tertiary { opacity: 0.45; }\n";
-
-void installStyleSheet() {
-  static bool installed = false;
-  GdkScreen* screen = gdk_screen_get_default();
-  if (installed || !screen) return;
-  installed = true;
-  GtkCssProvider* css = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(css, kStyleSheet, -1, nullptr);
-  gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(css),
-                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  g_object_unref(css);
-}
 
 const char* classOf(Tint tint) {
   switch (tint) {
@@ -52,8 +41,19 @@ const char* classOf(Tint tint) {
 
 }  // namespace
 
+void addScreenStyleSheet(const char* css) {
+  static std::set<const char*> added;
+  GdkScreen* screen = gdk_screen_get_default();
+  if (!screen || !added.insert(css).second) return;
+  GtkCssProvider* provider = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(provider, css, -1, nullptr);
+  gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(provider),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(provider);
+}
+
 void applyTint(GtkWidget* widget, Tint tint) {
-  installStyleSheet();
+  addScreenStyleSheet(kStyleSheet);
   GtkStyleContext* style = gtk_widget_get_style_context(widget);
   for (const char* c : kClasses) gtk_style_context_remove_class(style, c);
   if (tint == Tint::tertiary) gtk_style_context_add_class(style, GTK_STYLE_CLASS_DIM_LABEL);

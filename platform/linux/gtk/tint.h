@@ -9,6 +9,11 @@
 
 namespace corvid::linux_platform {
 
+// Adds the style sheet `css` (a string constant) to the default screen at
+// application priority, once per process; does nothing while there is no
+// screen yet, so that a later call adds it.
+void addScreenStyleSheet(const char* css);
+
 // Replaces any tint the widget had. `none` leaves the theme's colour;
 // `secondary` and `tertiary` use the theme's dim-label style.
 void applyTint(GtkWidget* widget, Tint tint);
