@@ -5,84 +5,60 @@
 //   app.start();
 //   ASSERT_TRUE(app.waitForLog("app: launched "));
 //   app.activateAction("show-instagram", "inspect");
-//   ASSERT_TRUE(app.waitUntil([&] { return app.windowShown("Instagram 화면"); }));
+//   ASSERT_TRUE(app.waitUntil([&] { return app.windowsShown("Instagram 화면") == 1; }));
 //   app.relay().setSilent(true);
 //   app.sendSignal(SIGTERM);
-//   auto status = app.waitForExit(std::chrono::seconds(5));
+//   auto status = app.waitForExit(10s);
 //
-// Each harness makes, under one temporary folder that it removes again:
-//   - HOME and the XDG folders (config, data, cache, state, runtime), with an
-//     optional settings.ini seeded with pairings that point at the relay;
-//   - a private D-Bus session bus (dbus-daemon), so that several harnesses
-//     (tests running side by side) each have their own single instance of
-//     io.github.corvid.Corvid and no test meets a running desktop session;
-//   - the test inbox page (tests/pages/server.mjs), which CORVID_SERVICE_ORIGIN
-//     points the Watcher at, so nothing ever reaches the real service;
-//   - a loopback relay (RecordingRelay) that records every request and can
-//     be told never to answer.
-// The corvid process inherits DISPLAY (tests are labelled DISPLAY and run
-// under Xvfb). Its standard output and error go to `output()`.
+// Each harness makes, under one temporary folder that it removes again, HOME
+// and the XDG folders (with a settings.ini seeded with pairings that point
+// at the relay, when asked for); a private session bus, so that harnesses
+// running side by side each have their own single instance of Corvid; the
+// test inbox page (tests/pages/server.mjs), which CORVID_SERVICE_ORIGIN
+// points the Watcher at, so nothing reaches the real service; and a
+// loopback relay that records every request and can be told never to
+// answer. Corvid inherits DISPLAY (the tests run under Xvfb); its output
+// goes to `output()`.
 //
-// Every process the harness starts (corvid, second launches, dbus-daemon,
-// the page server) is stopped by the PID it got from fork and still owns
-// (checked with waitpid), in the destructor too, so a failing test leaves
-// nothing behind; corvid and the bus also get SIGTERM should the test
-// process itself die (PR_SET_PDEATHSIG). The relay lives on the test's default main context: the
-// harness's waiting calls iterate that context, and a test that waits on
-// its own must do so too (waitUntil does).
+// Corvid runs as a GSubprocess: signals reach only a child that GLib has not
+// reaped yet, the destructor stops it (SIGTERM, then SIGKILL), and it gets
+// SIGTERM should the test process die. The relay lives on the default main
+// context: the waiting calls iterate it, and a test that waits on its own
+// must do so too (waitUntil does).
 #pragma once
 
-#include <sys/types.h>
+#include <gio/gio.h>
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "page_server.h"
+#include "platform_glib/test_support.h"
+#include "platform_net/test_server.h"
 
 namespace corvid::testing {
 
-using namespace std::chrono_literals;
 using Millis = std::chrono::milliseconds;
 
-// An HTTP server on 127.0.0.1 that stands in for the push relay.
+// An HTTP server on 127.0.0.1 standing in for the push relay: answers every
+// request 200 "{}", or, once silent, records requests and never answers.
 class RecordingRelay {
  public:
-  struct Request {
-    std::string method;
-    std::string path;
-    std::string authorization;
-    std::string body;
-  };
-
   RecordingRelay();
-  ~RecordingRelay();
-  RecordingRelay(const RecordingRelay&) = delete;
-  RecordingRelay& operator=(const RecordingRelay&) = delete;
-
-  // "http://127.0.0.1:PORT".
-  const std::string& origin() const { return origin_; }
-  // Silent: every request from now on is recorded and never answered (the
-  // connection stays open until the client gives up or the relay goes).
-  // Otherwise each request is answered 200 with the body "{}".
+  const std::string& origin() const { return server_.origin(); }
   void setSilent(bool silent) { silent_ = silent; }
-  const std::vector<Request>& requests() const { return requests_; }
+  const std::vector<TestServer::Received>& requests() const { return server_.received; }
   // Requests to `path` whose body contains `bodyPart`.
   std::size_t count(std::string_view path, std::string_view bodyPart = {}) const;
 
-  struct Impl;
-
  private:
-  std::unique_ptr<Impl> impl_;
-  std::string origin_;
+  TestServer server_;
   bool silent_ = false;
-  std::vector<Request> requests_;
 };
 
 struct AppOptions {
@@ -91,10 +67,6 @@ struct AppOptions {
   std::vector<std::string> pairingSecrets = {};
   // "everWatched", when given.
   std::optional<bool> everWatched = std::nullopt;
-  // Extra options for the page server (e.g. {"--threads", "20"}).
-  std::vector<std::string> pageServerOptions = {};
-  // Extra environment for corvid (name, value).
-  std::vector<std::pair<std::string, std::string>> environment = {};
 };
 
 class AppHarness {
@@ -108,69 +80,44 @@ class AppHarness {
 
   // Starts corvid (once).
   void start();
-  pid_t pid() const { return pid_; }
-  // True while the corvid process has not exited.
-  bool running();
-  // Sends `signal` to the running corvid process.
-  void sendSignal(int signal);
-  // Waits for corvid to exit; its wait status (as from waitpid), nothing on
-  // time-out.
+  void sendSignal(int signal) { g_subprocess_send_signal(corvid_, signal); }
+  // Waits for corvid to end: its wait status, nothing on time-out.
   std::optional<int> waitForExit(Millis timeout);
-  // Starts corvid a second time with the same environment (it hands over
-  // to the running one) and waits for it; its wait status, nothing on
-  // time-out (then it is killed).
+  // Starts corvid a second time (it hands over to the running one) and
+  // waits for it: its wait status, nothing on time-out.
   std::optional<int> launchAgain(Millis timeout = 30s);
+  // Activates an action of the running application over the bus
+  // (org.gtk.Actions.Activate), with an optional string parameter.
+  bool activateAction(const std::string& name, const std::optional<std::string>& parameter = std::nullopt);
 
-  // Activates an action of the running application over its bus
-  // (org.gtk.Actions.Activate), with an optional string parameter. Answers
-  // false (and why, in `error`) when the call fails.
-  bool activateAction(const std::string& name, const std::optional<std::string>& parameter = std::nullopt,
-                      std::string* error = nullptr);
-
-  // The activity log's lines so far.
-  std::vector<std::string> logLines() const;
-  std::size_t countLog(std::string_view part) const;
-  // Waits until the activity log has at least `occurrence` lines containing
-  // `part` and answers the last of them; nothing on time-out.
-  std::optional<std::string> waitForLog(std::string_view part, Millis timeout = 30s,
-                                        std::size_t occurrence = 1);
+  // The activity log's lines that contain `part`.
+  std::vector<std::string> logLines(std::string_view part = {}) const;
+  std::size_t countLog(std::string_view part) const { return logLines(part).size(); }
+  // Waits for a log line containing `part` and answers it.
+  std::optional<std::string> waitForLog(std::string_view part, Millis timeout = 30s);
   // Iterates the default main context until `done()` holds; false on time-out.
-  bool waitUntil(const std::function<bool()>& done, Millis timeout = 10s);
+  bool waitUntil(const std::function<bool()>& done, Millis timeout = 10s) { return spinUntil(done, timeout); }
 
-  // Top-level X windows of the corvid process, by title (_NET_WM_NAME).
-  // Shown means mapped and viewable.
-  bool windowShown(const std::string& title) const;
-  // Asks the window to close as the window manager's close button does
-  // (WM_DELETE_WINDOW). False when no such window of corvid is shown.
+  // Viewable top-level X windows of corvid with this title (_NET_WM_NAME).
+  std::size_t windowsShown(const std::string& title) const;
+  // Asks such a window to close as a window manager's close button does
+  // (WM_DELETE_WINDOW); false when there is none.
   bool closeWindow(const std::string& title) const;
 
-  // The private session bus corvid uses (e.g. for a FakeTrayHost).
-  const std::string& busAddress() const { return busAddress_; }
+  // The private session bus corvid uses.
+  const std::string& busAddress() const { return bus_.address(); }
   RecordingRelay& relay() { return relay_; }
-  PageServer& page() { return *page_; }
-  const std::filesystem::path& root() const { return root_; }
-  std::filesystem::path configDir() const { return root_ / "config" / "corvid"; }
-  std::filesystem::path logFile() const { return root_ / "state" / "corvid" / "watch.log"; }
-  std::filesystem::path stateFile() const { return configDir() / "state.ini"; }
-  std::filesystem::path runtimeDir() const { return root_ / "runtime"; }
-  // What corvid wrote to standard output and error so far (all launches).
-  std::string output() const;
+  PageServer& page() { return page_; }
+  std::string output() const { return readFile(root_ / "corvid.out"); }
 
  private:
-  pid_t spawnCorvid();
-  void stopCorvid();
-  void startBus();
-  std::vector<std::string> environment() const;
+  GSubprocess* spawn();
 
-  AppOptions options_;
-  std::filesystem::path root_;
-  std::string busAddress_;
-  pid_t busPid_ = -1;
-  std::unique_ptr<PageServer> page_;
+  TempDir root_{"corvid-e2e"};
+  PrivateBus bus_;
+  PageServer page_;
   RecordingRelay relay_;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-  std::optional<int> exitStatus_;
+  GSubprocess* corvid_ = nullptr;
 };
 
 }  // namespace corvid::testing

@@ -1,0 +1,152 @@
+// The real corvid binary watching the React and Relay test inbox: the first
+// read is only a baseline, each new incoming message reaches the relay once
+// with everything the phone shows, a burst gives one push per message, the
+// viewer's own reply and a read elsewhere push no message. On the way, a
+// second launch and the actions open the windows, the page is still read
+// after the Instagram window has closed, and a system quit while the quit
+// question shows takes the question away and tells the phones "stopped" once
+// although the relay never answers.
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app_harness.h"
+
+namespace corvid::testing {
+namespace {
+
+using nlohmann::json;
+
+// The key of thread `i` (0 to 9) of the test inbox.
+std::string threadKey(int i) { return "3402823669000000000" + std::to_string(i); }
+
+// The collapse id the phone gets for a message id, computed independently.
+std::string expectedCollapseId(const std::string& messageId) {
+  gchar* hex = g_compute_checksum_for_string(G_CHECKSUM_SHA256, messageId.c_str(), -1);
+  std::string id = "m-" + std::string(hex, 32);
+  g_free(hex);
+  return id;
+}
+
+std::vector<json> bodies(const RecordingRelay& relay, const std::string& path) {
+  std::vector<json> out;
+  for (const auto& r : relay.requests()) {
+    if (r.path == path) out.push_back(json::parse(r.body));
+  }
+  return out;
+}
+
+// A tray host: the watcher that tray items register with.
+constexpr const char* kWatcherXml =
+    "<node><interface name='org.kde.StatusNotifierWatcher'>"
+    "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
+    "<property name='RegisteredStatusNotifierItems' type='as' access='read'/>"
+    "<property name='IsStatusNotifierHostRegistered' type='b' access='read'/>"
+    "<property name='ProtocolVersion' type='i' access='read'/></interface></node>";
+
+GVariant* watcherProperty(const std::string& name) {
+  if (name == "IsStatusNotifierHostRegistered") return g_variant_new_boolean(TRUE);
+  if (name == "ProtocolVersion") return g_variant_new_int32(0);
+  return g_variant_new_strv(nullptr, 0);
+}
+
+// The icon of the item that registered last with `tray`.
+std::string trayIconName(const BusStub& tray) {
+  const auto calls = tray.calls();
+  if (calls.empty()) return "";
+  // The item passes its object path or its bus name: ('/org/...',)
+  std::string path = calls.back().args.substr(2, calls.back().args.size() - 5);
+  if (path.empty() || path[0] != '/') path = "/StatusNotifierItem";
+  GVariant* reply = g_dbus_connection_call_sync(
+      tray.connection(), calls.back().sender.c_str(), path.c_str(), "org.freedesktop.DBus.Properties", "Get",
+      g_variant_new("(ss)", "org.kde.StatusNotifierItem", "IconName"), G_VARIANT_TYPE("(v)"),
+      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  if (!reply) return "";
+  GVariant* value = nullptr;
+  g_variant_get(reply, "(v)", &value);
+  std::string name =
+      g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : "";
+  g_variant_unref(value);
+  g_variant_unref(reply);
+  return name;
+}
+
+TEST(App, DeliversNewMessagesOnceAndTellsStoppedOnceAtASystemQuit) {
+  AppHarness app({.pairingSecrets = {"secret-1"}, .everWatched = true});
+  BusStub tray(app.busAddress(), "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", kWatcherXml, {},
+               &watcherProperty);
+  app.start();
+  ASSERT_TRUE(app.waitForLog("session: unknown → ok")) << app.output();
+  // The tray item registers with the tray host, without the attention dot
+  // while all is well, and registers again when the host comes back.
+  ASSERT_TRUE(app.waitUntil([&] { return trayIconName(tray) == "corvid-tray-symbolic"; }, 15s));
+  tray.release();
+  app.waitUntil([] { return false; }, 500ms);
+  const std::size_t registrations = tray.calls().size();
+  tray.own();
+  ASSERT_TRUE(app.waitUntil([&] { return tray.calls().size() > registrations; }, 15s));
+  ASSERT_TRUE(app.waitForLog("baseline: threads 8 unread 2"));
+  app.waitUntil([] { return false; }, 4s);  // a few more reads announce nothing
+  EXPECT_TRUE(bodies(app.relay(), "/v1/push").empty());
+  auto statuses = bodies(app.relay(), "/v1/status");
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.front()["status"], "ok");
+  EXPECT_EQ(statuses.front()["threads"], 8);
+  EXPECT_EQ(app.relay().requests().front().header("Authorization"), "Bearer secret-1");
+
+  // Launching again reaches the running instance and opens the main window;
+  // the Instagram window opens and closes, its web view going back home.
+  auto second = app.launchAgain();
+  ASSERT_TRUE(second && WIFEXITED(*second) && WEXITSTATUS(*second) == 0);
+  ASSERT_TRUE(app.waitUntil([&] { return app.windowsShown("Corvid") == 1; }));
+  ASSERT_TRUE(app.activateAction("show-instagram", "inspect"));
+  ASSERT_TRUE(app.waitUntil([&] { return app.windowsShown("Instagram 화면") == 1; }));
+  ASSERT_TRUE(app.closeWindow("Instagram 화면"));
+  ASSERT_TRUE(app.waitUntil([&] { return app.windowsShown("Instagram 화면") == 0; }));
+
+  // A friend writes in a read one-to-one thread.
+  app.page().sendEvent(
+      {{"type", "message"}, {"thread", threadKey(6)}, {"text", " 안녕, 잘 지내? "}, {"id", "e2e.1"}});
+  ASSERT_TRUE(app.waitForLog("events: 1 pushed 1")) << app.output();
+  auto pushes = bodies(app.relay(), "/v1/push");
+  ASSERT_EQ(pushes.size(), 1u);
+  EXPECT_EQ(pushes[0], (json{{"kind", "message"},
+                             {"title", "Friend 60"},
+                             {"body", "안녕, 잘 지내?"},
+                             {"threadKey", threadKey(6)},
+                             {"username", "friend_60"},
+                             {"badge", 3},
+                             {"collapseId", expectedCollapseId("mid.$e2e.1")}}));
+
+  // Three messages at once: three pushes.
+  app.page().sendEvent({{"type", "burst"}, {"thread", threadKey(2)}, {"count", 3}, {"text", "burst"}});
+  ASSERT_TRUE(app.waitForLog("events: 3 pushed 3")) << app.output();
+  EXPECT_EQ(app.relay().count("/v1/push", threadKey(2)), 3u);
+
+  // The viewer's own reply, then a read elsewhere: the badge goes out alone.
+  app.page().sendEvent({{"type", "reply"}, {"thread", threadKey(6)}, {"text", "응 잘 지내"}});
+  ASSERT_TRUE(app.waitForLog("skipped mine", 10s)) << app.output();
+  app.waitUntil([] { return false; }, 3s);
+  const std::size_t badges = app.relay().count("/v1/push", "\"kind\":\"badge\"");
+  app.page().sendEvent({{"type", "read"}, {"thread", threadKey(0)}});
+  ASSERT_TRUE(app.waitUntil([&] { return app.relay().count("/v1/push", "\"kind\":\"badge\"") > badges; }));
+  EXPECT_EQ(app.relay().count("/v1/push", "\"kind\":\"message\""), 4u);
+
+  // The system quits while the quit question shows (over the main window,
+  // with the same title); the relay never answers.
+  app.relay().setSilent(true);
+  ASSERT_TRUE(app.activateAction("quit"));
+  ASSERT_TRUE(app.waitUntil([&] { return app.windowsShown("Corvid") == 2; }));
+  app.sendSignal(SIGTERM);
+  auto status = app.waitForExit(10s);
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << app.output();
+  EXPECT_EQ(app.relay().count("/v1/status", "\"stopped\""), 1u);
+  EXPECT_EQ(app.countLog("quit: status stopped"), 1u);
+}
+
+}  // namespace
+}  // namespace corvid::testing
