@@ -146,6 +146,10 @@ TEST(App, DeliversNewMessagesOnceAndTellsStoppedOnceAtASystemQuit) {
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << app.output();
   EXPECT_EQ(app.relay().count("/v1/status", "\"stopped\""), 1u);
   EXPECT_EQ(app.countLog("quit: status stopped"), 1u);
+  // Both windows saved their frames.
+  const std::string state = readFile(app.stateFile());
+  EXPECT_NE(state.find("[HalvyMain]"), std::string::npos) << state;
+  EXPECT_NE(state.find("[HalvyInstagram]"), std::string::npos) << state;
 }
 
 }  // namespace

@@ -109,6 +109,8 @@ class AppHarness {
   RecordingRelay& relay() { return relay_; }
   PageServer& page() { return page_; }
   std::string output() const { return readFile(root_ / "corvid.out"); }
+  // Where the windows' frames are kept.
+  std::filesystem::path stateFile() const { return root_ / "config/corvid/state.ini"; }
 
  private:
   GSubprocess* spawn();
