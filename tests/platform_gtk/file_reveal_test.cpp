@@ -12,9 +12,10 @@ using namespace corvid::testing;
 TEST(FileReveal, AsksTheFileManagerToShowTheFileSelected) {
   PrivateBus bus;
   setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);  // before anything here used the session bus
-  BusStub fileManager(bus.address(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-                      "<node><interface name='org.freedesktop.FileManager1'><method name='ShowItems'>"
-                      "<arg type='as' direction='in'/><arg type='s' direction='in'/></method></interface></node>");
+  BusStub fileManager(
+      bus.address(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+      "<node><interface name='org.freedesktop.FileManager1'><method name='ShowItems'>"
+      "<arg type='as' direction='in'/><arg type='s' direction='in'/></method></interface></node>");
   TempDir dir("corvid-reveal");
   std::filesystem::create_directories(dir / "a folder");
   std::ofstream(dir / "a folder" / "watch.log") << "app: launched\n";
