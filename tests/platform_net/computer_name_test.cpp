@@ -14,12 +14,13 @@ TEST(ComputerName, PrettyHostnameFirstThenTheHostName) {
   const std::string host = g_get_host_name();
   EXPECT_EQ(systemComputerName(), host);  // nobody serves hostname1 yet
 
-  // Answers one name per call (on the stub's own thread).
+  // Answers one name per property read (on GDBus's thread).
   BusStub hostnamed(bus.address(), "org.freedesktop.hostname1", "/org/freedesktop/hostname1",
                     "<node><interface name='org.freedesktop.hostname1'>"
                     "<property name='PrettyHostname' type='s' access='read'/></interface></node>",
-                    {}, [calls = 0](const std::string&) mutable {
-                      return g_variant_new_string(calls++ == 0 ? " 철수의 노트북\n" : "  ");
+                    [calls = 0](const std::string&, GVariant*) mutable {
+                      GVariant* name = g_variant_new_string(calls++ == 0 ? " 철수의 노트북\n" : "  ");
+                      return BusStub::Reply(g_variant_new("(v)", name));
                     });
   EXPECT_EQ(systemComputerName(), "철수의 노트북");
   EXPECT_EQ(systemComputerName(), host);  // blank: no name
