@@ -7,23 +7,19 @@
 //
 // The memory check (1000 snapshots) runs on the 300-thread store.
 #include <glib.h>
-#include <sys/types.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "page_server.h"
 #include "platform/linux/glib/glib_loop.h"
 #include "platform/linux/web/webkit_engine.h"
+#include "platform_glib/test_support.h"
 #include "scripts/page_scripts.h"
 
 using namespace corvid;
@@ -45,26 +41,8 @@ bool waitFor(WebView& view, const std::string& condition, Duration limit) {
 
 // Resident memory (kB) of the web content processes below this process.
 long webProcessRssKb() {
-  std::map<pid_t, std::pair<pid_t, std::string>> all;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const auto name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), {});
-    auto open = stat.find('('), close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 2));
-    char state;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    all[std::stoi(name)] = {parent, stat.substr(open + 1, close - open - 1)};
-  }
   long total = 0;
-  for (const auto& [pid, info] : all) {
-    if (info.second != "WebKitWebProces") continue;
-    bool ours = false;
-    for (pid_t p = info.first; p > 1 && all.count(p); p = all[p].first) ours = ours || p == getpid();
-    if (!ours) continue;
+  for (pid_t pid : corvid::testing::descendantsNamed("WebKitWebProces")) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {

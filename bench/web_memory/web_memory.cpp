@@ -13,13 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/linux/glib/glib_loop.h"
 #include "platform/linux/web/webkit_engine.h"
+#include "platform_glib/test_support.h"
 
 using namespace corvid;
 using namespace corvid::linux_platform;
@@ -68,31 +68,6 @@ std::map<std::string, long> smapsRollup(pid_t pid) {
   return kb;
 }
 
-std::set<pid_t> ourWebProcesses() {
-  std::map<pid_t, std::pair<pid_t, std::string>> all;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    auto name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), {});
-    auto open = stat.find('('), close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 2));
-    char state;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    all[std::stoi(name)] = {parent, stat.substr(open + 1, close - open - 1)};
-  }
-  std::set<pid_t> found;
-  for (const auto& [pid, info] : all) {
-    if (info.second != "WebKitWebProces") continue;
-    for (pid_t p = info.first; p > 1 && all.count(p); p = all[p].first) {
-      if (p == getpid()) found.insert(pid);
-    }
-  }
-  return found;
-}
-
 int child(const std::string& policy) {
   if (!gtk_init_check(nullptr, nullptr)) return 2;
   char* dir = g_dir_make_tmp("corvid-mem-XXXXXX", nullptr);
@@ -117,7 +92,7 @@ int child(const std::string& policy) {
     runOnMainLoop(view->callAsyncJavaScript("window.scrollTo(0, 4000); return 1;", {}));
     settle(3000);
     long pss = 0, rss = 0;
-    for (pid_t pid : ourWebProcesses()) {
+    for (pid_t pid : corvid::testing::descendantsNamed("WebKitWebProces")) {
       auto kb = smapsRollup(pid);
       pss += kb["Pss"];
       rss += kb["Rss"];

@@ -1,7 +1,7 @@
-// Real servers on 127.0.0.1 for the adapter and end-to-end tests: a libsoup
-// HTTP(S) server answering from a handler (or never), a port where nobody
-// listens, and a throw-away self-signed certificate. The server lives on
-// the default main context; iterate it while waiting.
+// Real servers on 127.0.0.1 for the adapter tests: a libsoup HTTP(S) server
+// answering from a handler (or never, or by hanging up), a port where nobody
+// listens, and a throw-away self-signed certificate. The server lives on the
+// default main context; iterate it while waiting.
 #pragma once
 
 #include <gio/gio.h>
@@ -18,70 +18,43 @@
 
 namespace corvid::testing {
 
-class TestServer {
- public:
+struct TestServer {
   struct Received {
-    std::string method;
-    std::string path;
-    std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
-    std::string body;
-    // The value of a header, or "" (names compare case-insensitively).
-    std::string header(const std::string& name) const;
+    std::string method, path, body;
+    std::map<std::string, std::string> headers;  // names as sent
   };
   struct Reply {
     int status = 200;
     std::string body = "{}";
     std::vector<std::pair<std::string, std::string>> headers = {};
     std::string contentType = "application/json";
+    bool hangUp = false;  // close the connection instead of answering
   };
-  // The answer to a request; nothing: the request is never answered (its
-  // connection stays open until the client gives up or the server goes).
-  using Handler = std::function<std::optional<Reply>(const Received&)>;
 
-  // Plain http; https with `certificate`. Listens on 127.0.0.1, a free port.
+  // Plain http; https with `certificate`. Listens on a free port of 127.0.0.1.
   explicit TestServer(GTlsCertificate* certificate = nullptr);
   ~TestServer();
-  TestServer(const TestServer&) = delete;
-  TestServer& operator=(const TestServer&) = delete;
+  std::string url(const std::string& path) const { return origin + path; }
 
-  // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT".
-  const std::string& origin() const { return origin_; }
-  std::string url(const std::string& path) const { return origin_ + path; }
-
-  // A fixed answer for `path`, before the handler is asked.
-  void route(const std::string& path, Reply reply) { routes_[path] = std::move(reply); }
-  Handler handler;                 // default: 200 "{}"
+  std::string origin;                   // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT"
+  std::map<std::string, Reply> routes;  // fixed answers by path, before the handler is asked
+  // The answer to any other request (default: 200 "{}"); nothing: never answered.
+  std::function<std::optional<Reply>(const Received&)> handler;
   std::vector<Received> received;  // every request, in order
-
- private:
-  static void serve(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self);
-  SoupServer* server_ = nullptr;
-  std::string origin_;
-  std::map<std::string, Reply> routes_;
-  std::vector<SoupServerMessage*> held_;
+  SoupServer* server = nullptr;
 };
 
 // An origin on 127.0.0.1 whose port was in use a moment ago and has nobody
 // listening now.
 std::string closedPortOrigin();
 
-// A self-signed certificate for 127.0.0.1 made with the openssl tool;
-// throws when it cannot be made.
-class SelfSignedCertificate {
- public:
+// A self-signed certificate for 127.0.0.1 made with the openssl tool; throws
+// when it cannot be made.
+struct SelfSignedCertificate {
   SelfSignedCertificate();
   ~SelfSignedCertificate();
-  SelfSignedCertificate(const SelfSignedCertificate&) = delete;
-  SelfSignedCertificate& operator=(const SelfSignedCertificate&) = delete;
-
-  GTlsCertificate* certificate() const { return certificate_; }
-  // A database that trusts this certificate alone.
-  GTlsDatabase* trustingDatabase() const { return database_; }
-
- private:
-  TempDir dir_{"corvid-cert"};
-  GTlsCertificate* certificate_ = nullptr;
-  GTlsDatabase* database_ = nullptr;
+  TempDir dir{"corvid-cert"};
+  GTlsCertificate* certificate = nullptr;
 };
 
 }  // namespace corvid::testing

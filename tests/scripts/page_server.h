@@ -23,15 +23,15 @@ class PageServer {
   explicit PageServer(const std::vector<std::string>& options = {});
   ~PageServer();
   PageServer(const PageServer&) = delete;
-  PageServer& operator=(const PageServer&) = delete;
 
   int port() const { return port_; }
   // "http://127.0.0.1:<port>" followed by `path`.
-  std::string url(const std::string& path) const;
-  // Queues a page event (as POST /__test/event does); the page applies it
-  // on its next poll.
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  // Queues a page event: the server's model takes it at once, the page on
+  // its next update.
   void sendEvent(const nlohmann::json& event);
-  pid_t pid() const { return pid_; }
 
  private:
   void stop();

@@ -1,6 +1,4 @@
 // In-memory stand-ins for the platform services, for unit tests of the core.
-// Each fake can write what happens to it into a shared journal, so that a
-// test can check the order of calls across services.
 #pragma once
 
 #include <functional>
@@ -15,15 +13,12 @@
 
 namespace corvid::testing {
 
+// Kept for callers that pass one to FakeWebView; the fakes write nothing into it.
 using Journal = std::vector<std::string>;
-
-inline void note(Journal* journal, std::string line) {
-  if (journal) journal->push_back(std::move(line));
-}
 
 class FakeWebView : public WebView {
  public:
-  FakeWebView(Scheduler& scheduler, Journal* journal) : scheduler_(scheduler), journal_(journal) {}
+  explicit FakeWebView(Scheduler& scheduler, Journal* = nullptr) : scheduler_(scheduler) {}
 
   // What the tests read and steer.
   std::vector<std::string> loads;
@@ -37,16 +32,13 @@ class FakeWebView : public WebView {
   Duration scriptDelay = std::chrono::milliseconds(0);
   // The world of every script call so far.
   std::vector<std::string> worlds;
+  WebViewDelegate* delegate = nullptr;
 
   void load(const std::string& url) override {
     loads.push_back(url);
     currentURL = url;
-    note(journal_, "web: load " + url);
   }
-  void loadHTML(const std::string& html, const std::optional<std::string>& base) override {
-    loads.push_back("html:" + html);
-    currentURL = base;
-  }
+  void loadHTML(const std::string&, const std::optional<std::string>& base) override { currentURL = base; }
   std::optional<std::string> url() const override { return currentURL; }
   bool isLoading() const override { return loading; }
 
@@ -63,35 +55,23 @@ class FakeWebView : public WebView {
   Task<void> removeAllWebsiteData() override {
     ++dataRemovals;
     cookies.clear();
-    note(journal_, "web: remove all data");
     co_return;
   }
   void addUserScript(const UserScript&) override {}
   void addScriptMessageHandler(const std::string&, const std::string&,
                                std::function<void(const ScriptMessage&)>) override {}
-  void setDelegate(WebViewDelegate* d) override {
-    delegate_ = d;
-    if (d) note(journal_, "web: delegate");
-  }
-
-  void terminateWebProcess() {
-    if (delegate_) delegate_->webContentProcessDidTerminate();
-  }
+  void setDelegate(WebViewDelegate* d) override { delegate = d; }
 
  private:
   Scheduler& scheduler_;
-  Journal* journal_;
-  WebViewDelegate* delegate_ = nullptr;
 };
 
 class FakeWebEngine : public WebEngine {
  public:
-  FakeWebEngine(Scheduler& scheduler, Journal* journal = nullptr)
-      : scheduler_(scheduler), journal_(journal) {}
-  std::unique_ptr<WebView> createWebView(const WebViewConfiguration& c, int w, int h) override {
+  explicit FakeWebEngine(Scheduler& scheduler) : scheduler_(scheduler) {}
+  std::unique_ptr<WebView> createWebView(const WebViewConfiguration& c, int, int) override {
     configuration = c;
-    note(journal_, "web: create " + std::to_string(w) + "x" + std::to_string(h));
-    auto v = std::make_unique<FakeWebView>(scheduler_, journal_);
+    auto v = std::make_unique<FakeWebView>(scheduler_);
     last = v.get();
     return v;
   }
@@ -100,65 +80,39 @@ class FakeWebEngine : public WebEngine {
 
  private:
   Scheduler& scheduler_;
-  Journal* journal_;
 };
 
-class FakeNetworkMonitor : public NetworkMonitor {
- public:
-  explicit FakeNetworkMonitor(Journal* journal = nullptr) : journal_(journal) {}
-  void start(std::function<void(bool)> h) override {
-    handler = std::move(h);
-    note(journal_, "network: start");
-  }
-  void update(bool online) { handler(online); }
-  std::function<void(bool)> handler;
-
- private:
-  Journal* journal_;
+struct FakeNetworkMonitor : NetworkMonitor {
+  std::function<void(bool)> update;
+  void start(std::function<void(bool)> h) override { update = std::move(h); }
 };
 
-class FakeProcessActivity : public ProcessActivity {
- public:
-  explicit FakeProcessActivity(Journal* journal = nullptr) : journal_(journal) {}
-  void begin(std::string_view reason) override { note(journal_, "activity: " + std::string(reason)); }
-
- private:
-  Journal* journal_;
+struct FakeProcessActivity : ProcessActivity {
+  void begin(std::string_view) override {}
 };
 
-class FakeLoginItem : public LoginItem {
- public:
+struct FakeLoginItem : LoginItem {
   LoginItemStatus current = LoginItemStatus::notRegistered;
-  std::optional<LoginItemError> nextError;
-  LoginItemStatus statusAfterRegister = LoginItemStatus::enabled;
   LoginItemStatus status() override { return current; }
-  std::optional<LoginItemError> registerItem() override { return change(statusAfterRegister); }
-  std::optional<LoginItemError> unregisterItem() override { return change(LoginItemStatus::notRegistered); }
+  std::optional<LoginItemError> registerItem() override { return std::nullopt; }
+  std::optional<LoginItemError> unregisterItem() override { return std::nullopt; }
   void openSettings() override {}
-
- private:
-  std::optional<LoginItemError> change(LoginItemStatus to) {
-    if (nextError) return std::exchange(nextError, std::nullopt);
-    current = to;
-    return std::nullopt;
-  }
 };
 
-class FakeNotifier : public DesktopNotifier {
- public:
+struct FakeNotifier : DesktopNotifier {
+  std::vector<std::string> posted;  // the identifiers
   int authorizationRequests = 0;
-  struct Posted {
-    std::string identifier, title, body;
-  };
-  std::vector<Posted> posted;
   Task<bool> requestAuthorization() override {
     ++authorizationRequests;
     co_return true;
   }
-  void post(const std::string& id, const std::string& title, const std::string& body) override {
-    posted.push_back({id, title, body});
-  }
+  void post(const std::string& id, const std::string&, const std::string&) override { posted.push_back(id); }
 };
+
+inline HttpResult answer(int status, std::string body = "{}") {
+  return {HttpResponse{status, std::move(body)}, {}};
+}
+inline HttpResult noAnswer(HttpFailureKind kind, int code = 0) { return {std::nullopt, {kind, code, {}}}; }
 
 // Records every request; answers with `respond` (by default 200 and "{}"),
 // after `delay` of virtual time.
@@ -171,16 +125,10 @@ class FakeTransport : public HttpTransport {
 
   Task<HttpResult> send(HttpRequest request) override {
     requests.push_back(request);
-    HttpResult result;
     bool waited = true;
     if (delay > Duration::zero()) waited = co_await sleepFor(scheduler_, delay);
-    if (!waited) {
-      result.failure.kind = HttpFailureKind::cancelled;
-    } else if (respond) {
-      result = respond(request);
-    } else {
-      result.response = HttpResponse{200, std::string("{}")};
-    }
+    HttpResult result = waited ? answer(200) : noAnswer(HttpFailureKind::cancelled);
+    if (waited && respond) result = respond(request);
     co_return result;
   }
 
@@ -188,15 +136,9 @@ class FakeTransport : public HttpTransport {
   Scheduler& scheduler_;
 };
 
-inline HttpResult answer(int status, std::string body = "{}") {
-  return {HttpResponse{status, std::move(body)}, {}};
-}
-inline HttpResult noAnswer(HttpFailureKind kind, int code = 0) { return {std::nullopt, {kind, code, {}}}; }
-
 // A request's path ("/v1/push"), one of its headers ("" when missing) and its body as JSON.
 inline std::string pathOf(const HttpRequest& r) {
-  auto scheme = r.url.find("://");
-  auto slash = r.url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+  auto slash = r.url.find('/', r.url.find("://") + 3);
   return slash == std::string::npos ? "" : r.url.substr(slash);
 }
 inline std::string headerOf(const HttpRequest& r, const std::string& name) {

@@ -1,7 +1,8 @@
 // Hand-written Relay artifacts (ConcreteRequest objects, the shape the
 // relay-compiler emits) for the test inbox page: the thread-list query with
 // its @connection on the mailbox, its pagination query, and a small
-// unrelated viewer-settings query. The normalization side selects every field
+// unrelated viewer-settings query, and the query the page takes the server's
+// thread updates through. The normalization side selects every field
 // the inbox scripts read; the reader side reads the same fields, through the
 // connection field instead of the raw one.
 //
@@ -100,3 +101,6 @@ export const InboxPageQuery = mailboxQuery("IGDInboxListPaginationQuery", ["afte
 // Unrelated query the page also keeps retained.
 const settings = [linked("viewer_settings", "XFBViewerSettings", false, scalars("id", "show_previews"))];
 export const ViewerSettingsQuery = request("PolarisViewerSettingsQuery", [], settings, settings);
+// One thread as the test server sends it with a page event.
+const thread = [linked("test_thread", "XFBIGDirectViewerThread", false, threadSelections)];
+export const ThreadQuery = request("CorvidTestThreadQuery", [], thread, thread);
