@@ -70,6 +70,12 @@ std::optional<int> exitStatus(GSubprocess* process, Millis timeout) {
 
 }  // namespace
 
+GDBusConnection* connectTo(const std::string& address) {
+  auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+  return g_dbus_connection_new_for_address_sync(address.c_str(), flags, nullptr, nullptr, nullptr);
+}
+
 RecordingRelay::RecordingRelay() {
   server_.handler = [this](const TestServer::Received&) -> std::optional<TestServer::Reply> {
     if (silent_) return std::nullopt;

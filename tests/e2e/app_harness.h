@@ -47,10 +47,13 @@ using Millis = std::chrono::milliseconds;
 
 // An HTTP server on 127.0.0.1 standing in for the push relay: answers every
 // request 200 "{}", or, once silent, records requests and never answers.
+// A connection of its own to the message bus at `address`; nullptr on failure.
+GDBusConnection* connectTo(const std::string& address);
+
 class RecordingRelay {
  public:
   RecordingRelay();
-  const std::string& origin() const { return server_.origin(); }
+  const std::string& origin() const { return server_.origin; }
   void setSilent(bool silent) { silent_ = silent; }
   const std::vector<TestServer::Received>& requests() const { return server_.received; }
   // Requests to `path` whose body contains `bodyPart`.
