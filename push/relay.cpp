@@ -1,7 +1,10 @@
 #include "push/relay.h"
 
+#include <arpa/inet.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
+
+#include <cstring>
 
 #include "base/url.h"
 
@@ -41,6 +44,20 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// 127.0.0.0/8, ::1 and "localhost" (any letter case, a trailing dot
+// allowed): hosts whose traffic never leaves the machine.
+bool isLoopbackHost(std::string_view host) {
+  std::string name(host);
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  if (equalsIgnoringCase(name, "localhost")) return true;
+  unsigned char v4[4];
+  if (inet_pton(AF_INET, name.c_str(), v4) == 1) return v4[0] == 127;
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  unsigned char v6[16];
+  static const unsigned char loopback6[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  return inet_pton(AF_INET6, name.c_str(), v6) == 1 && std::memcmp(v6, loopback6, 16) == 0;
+}
+
 }  // namespace
 
 std::optional<std::string> endpointURL(std::string_view serverURL, std::string_view path) {
@@ -54,6 +71,9 @@ std::optional<std::string> endpointURL(std::string_view serverURL, std::string_v
     return std::nullopt;
   }
   if (parts->host.empty()) return std::nullopt;
+  // Requests carry pairing codes and secrets: plain http only where the
+  // traffic stays on this machine.
+  if (equalsIgnoringCase(parts->scheme, "http") && !isLoopbackHost(parts->host)) return std::nullopt;
   return resolveUrl(base, path);
 }
 

@@ -57,9 +57,10 @@ inline constexpr std::string_view kStatusPath = "/v1/status";
 inline constexpr std::string_view kBadServerURLText = "알림 서버 주소가 올바르지 않습니다";
 
 // The endpoint for `path` on the configured server: the setting trimmed of
-// surrounding white space, which must be an http or https URL with a host;
-// `path` (absolute) replaces whatever path it carries. Nothing when the
-// setting is unusable.
+// surrounding white space, which must be an https URL with a host, or an
+// http URL of a loopback host (127.0.0.0/8, ::1, "localhost"); `path`
+// (absolute) replaces whatever path it carries. Nothing when the setting is
+// unusable.
 std::optional<std::string> endpointURL(std::string_view serverURL, std::string_view path);
 
 // The body of an answer: its JSON object, or an empty object for anything

@@ -9,8 +9,8 @@
 // environment found) and window.__halvyInboxTabs (the tab probe of a path).
 //
 // Missing records, links and fields fall back to empty values; errors thrown
-// by the store's own functions once the environment was accepted are not
-// caught and reach the caller as a script error.
+// by the store's own functions once the environment was accepted reach the
+// caller as a script error, and the environment is no longer cached.
 
 const THREAD = "XFBIGDirectViewerThread";
 const MAX_SAFE = 9007199254740991;
@@ -29,25 +29,62 @@ const isEnv = (v) => isObj(v) && typeof v.getStore === "function" && typeof v.ex
 const recentN = typeof recent === "number" && recent > 0 ? Math.min(recent, 10) : 0;
 
 // ---- 1. The environment: the cached one while its store holds records,
-// otherwise found again through the React fibers of the thread rows.
+// otherwise found again through the React fibers of the thread rows. Page
+// objects may throw when inspected (a cross-origin window, a revoked Proxy):
+// such a hook is passed over, and an object that only looks like an
+// environment is never cached.
+const recordIdsOf = (candidate) => {
+  try {
+    const ids = candidate.getStore().getSource().getRecordIDs();
+    return Array.isArray(ids) ? ids : null;
+  } catch (e) {
+    return null;
+  }
+};
+
 let env = window.__halvyRelayEnv;
 if (env) {
-  let usable = false;
-  try {
-    const ids = env.getStore().getSource().getRecordIDs();
-    usable = Array.isArray(ids) && ids.length > 0;
-  } catch (e) {
-    usable = false;
-  }
-  if (!usable) {
+  const ids = recordIdsOf(env);
+  if (!ids || ids.length === 0) {
     env = null;
     window.__halvyRelayEnv = null;
   }
 }
 
 const fiberOf = (el) => {
-  for (const k of Object.keys(el)) {
-    if (k.startsWith("__reactFiber$")) return el[k];
+  try {
+    for (const k of Object.keys(el)) {
+      if (k.startsWith("__reactFiber$")) return el[k];
+    }
+  } catch (e) {
+    // an element that cannot be inspected has no fiber
+  }
+  return null;
+};
+
+// The environment a hook's state holds, if it is one that answers.
+const envOfState = (s) => {
+  try {
+    if (!isObj(s)) return null;
+    const candidate = isEnv(s) ? s : isEnv(s.environment) ? s.environment : null;
+    return candidate && recordIdsOf(candidate) ? candidate : null;
+  } catch (e) {
+    return null;
+  }
+};
+
+// The environment in the hook chain of one fiber; a hook that throws when
+// inspected ends the chain, not the walk.
+const envOfHooks = (fiber) => {
+  try {
+    let hook = fiber.memoizedState;
+    for (let j = 0; j < 30 && isObj(hook); j++) {
+      const found = envOfState(hook.memoizedState);
+      if (found) return found;
+      hook = hook.next;
+    }
+  } catch (e) {
+    // passed over
   }
   return null;
 };
@@ -55,17 +92,13 @@ const fiberOf = (el) => {
 const envFrom = (start) => {
   let fiber = start;
   for (let i = 0; i < 400 && isObj(fiber); i++) {
-    let hook = fiber.memoizedState;
-    for (let j = 0; j < 30; j++) {
-      if (!isObj(hook)) break;
-      const s = hook.memoizedState;
-      if (isObj(s)) {
-        if (isEnv(s)) return s;
-        if (isEnv(s.environment)) return s.environment;
-      }
-      hook = hook.next;
+    const found = envOfHooks(fiber);
+    if (found) return found;
+    try {
+      fiber = fiber.return;
+    } catch (e) {
+      return null;
     }
-    fiber = fiber.return;
   }
   return null;
 };
@@ -99,7 +132,34 @@ if (!env) {
 }
 
 // ---- 2. Classify the records (one scan of the record source).
-const src = env.getStore().getSource();
+// A store that throws while being read is dropped from the cache before the
+// error reaches the caller, so that the next read searches again.
+const dropEnv = (e) => {
+  if (window.__halvyRelayEnv === env) window.__halvyRelayEnv = null;
+  throw e;
+};
+let store;
+try {
+  store = env.getStore().getSource();
+} catch (e) {
+  dropEnv(e);
+}
+const src = {
+  get(id) {
+    try {
+      return store.get(id);
+    } catch (e) {
+      return dropEnv(e);
+    }
+  },
+  getRecordIDs() {
+    try {
+      return store.getRecordIDs();
+    } catch (e) {
+      return dropEnv(e);
+    }
+  },
+};
 const get = (link) => {
   if (!isObj(link) || link.__ref == null) return null;
   return src.get(link.__ref) || null;
@@ -415,6 +475,7 @@ const rowOf = (t) => {
 
   const receipt = refs(t.slide_read_receipts).find((r) => isViewerFbid(text(r.participant_fbid)));
   // A receipt without a watermark gives NaN: no message counts as newer.
+  // The row carries it as null ("no time"), which JSON can hold.
   const watermark = receipt ? Number(receipt.watermark_timestamp_ms) : 0;
 
   const unreadMsgs = [];
@@ -487,7 +548,7 @@ const rowOf = (t) => {
     unreadCount: unreadMsgs.length,
     fetchedMessages: kept.length,
     lastTs,
-    watermark,
+    watermark: Number.isNaN(watermark) ? null : watermark,
     hasReceipt: !!receipt,
     markedUnread: !!t.marked_as_unread,
     msgInfo: msgInfo.join(" ") + " unreadTypes=" + unreadMsgs.map((f) => text(f.m.content_type) || "?").join(","),

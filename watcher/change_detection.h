@@ -40,6 +40,7 @@ struct RecentEntry {
 struct ThreadRow {
   std::string id;
   std::string key;
+  std::string fbid;
   std::string username;
   std::string title;
   std::string snippet;
@@ -47,16 +48,33 @@ struct ThreadRow {
   double lastTs = 0;
   bool lastMine = false;
   bool unread = false;  // resolvedIsUnread when a boolean, else `unread`
+  // The time up to which the viewer has read the thread (ms); 0 without a
+  // read receipt. NaN when the viewer's receipt carries no time (the page's
+  // own reading: no message counts as newer than it).
   double watermark = 0;
   std::optional<std::vector<RecentEntry>> recent;  // nothing: no recent list
 };
 
 // What the detection remembers between reads.
+//
+// A row's id is its thread key, else its fbid; a half-loaded thread record
+// gains or loses its key between reads, and its id changes with it. The
+// state of a conversation stays under the id it was first seen with:
+// `aliases` maps every key, fbid and id seen for it to that id.
 struct DetectionState {
   std::unordered_map<std::string, std::string> lastIds;  // thread id → last message id seen
   std::unordered_map<std::string, double> lastTsSeen;    // thread id → newest last-message time seen (ms)
   bool baselineDone = false;
   Time baselineAt;
+  std::unordered_map<std::string, std::string> aliases = {};  // "k:"/"f:"/"i:" + name → thread id
+
+  // Forgets every thread (a logout): the next read is a new baseline.
+  void forget() {
+    lastIds.clear();
+    lastTsSeen.clear();
+    aliases.clear();
+    baselineDone = false;
+  }
 };
 
 struct DetectionResult {

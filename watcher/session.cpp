@@ -70,9 +70,7 @@ Task<void> Watcher::logout() {
   viewerUsername_ = "";
   lastReadAt_ = std::nullopt;
   startedAt_ = now();
-  detection_.lastIds.clear();
-  detection_.lastTsSeen.clear();
-  detection_.baselineDone = false;
+  detection_.forget();
   igBadge_ = -1;
   lastBadgePushed_ = -2;
   // The state above stands whatever the removal reports.

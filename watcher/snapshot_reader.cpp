@@ -2,6 +2,8 @@
 
 #include <simdjson.h>
 
+#include <limits>
+
 namespace corvid {
 
 namespace {
@@ -72,6 +74,8 @@ ThreadRow rowOf(object fields) {
       r.id = textOf(v);
     } else if (k == "key") {
       r.key = textOf(v);
+    } else if (k == "fbid") {
+      r.fbid = textOf(v);
     } else if (k == "username") {
       r.username = textOf(v);
     } else if (k == "title") {
@@ -89,7 +93,9 @@ ThreadRow rowOf(object fields) {
     } else if (k == "unread") {
       unread = boolOf(v);
     } else if (k == "watermark") {
-      r.watermark = numberOf(v);
+      // null: the viewer's receipt has no time (the page's NaN, which JSON
+      // writes as null), so no message is newer than it.
+      r.watermark = v.is_null() ? std::numeric_limits<double>::quiet_NaN() : numberOf(v);
     } else if (k == "recent") {
       r.recent = recentOf(v);
     }

@@ -136,6 +136,10 @@ GDBusMessage* BusStub::filter(GDBusConnection* connection, GDBusMessage* message
   lock.unlock();
   g_free(printed);
   Reply reply = self->method_ ? self->method_(member, args) : Reply{};
+  if (reply.silent) {
+    g_object_unref(message);
+    return nullptr;
+  }
   GDBusMessage* answer = g_dbus_message_new_method_reply(message);
   if (reply.fd >= 0) {
     GUnixFDList* fds = g_unix_fd_list_new_from_array(&reply.fd, 1);  // takes the descriptor

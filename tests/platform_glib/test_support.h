@@ -67,8 +67,15 @@ class BusStub {
     Reply(GVariant* v = nullptr, int descriptor = -1) : value(v), fd(descriptor) {}
     // Handle 0 with `fd`, which the stub closes after sending.
     static Reply descriptor(int fd) { return Reply(nullptr, fd); }
+    // No answer at all: the caller waits until its own time-out.
+    static Reply never() {
+      Reply r;
+      r.silent = true;
+      return r;
+    }
     GVariant* value;  // floating references are taken
     int fd;
+    bool silent = false;
   };
   // Property reads come as "Get" with ('interface', 'name') and want a
   // ('variant') answer.

@@ -249,3 +249,38 @@ TEST_F(Push, FanOutUnpairingAndTheTestNotification) {
   runTask(loop, c.sendTest());
   EXPECT_EQ(c.testNote(), (PushClient::Note{"너무 자주 보냈습니다. 잠시 뒤 다시 시도하세요.", true}));
 }
+
+TEST_F(Push, PlainHttpOnlyReachesThisMachineAndPairingElsewhereIsRefused) {
+  PushClient& c = make();
+  c.setPairings({pairing("kept")});
+  relay(R"({"secret":"new"})");
+  for (const char* url : {"http://relay.example", "HTTP://relay.example:8080/v1", "http://10.0.0.5",
+                          "http://128.0.0.1", "http://127.0.0.1.example", "http://localhost.example",
+                          "http://[::2]:8080", "http://[::ffff:10.0.0.1]"}) {
+    SCOPED_TRACE(url);
+    c.setServerURL(url);
+    EXPECT_EQ(runTask(loop, c.request("/v1/push", "POST", "kept", {})).error(),
+              (RelayError{"push", -2, "알림 서버 주소가 올바르지 않습니다"}));
+    EXPECT_FALSE(runTask(loop, c.pair("123456")));
+    EXPECT_EQ(c.pairNote(), (PushClient::Note{"연결하지 못했습니다: 알림 서버 주소가 올바르지 않습니다", true}));
+    EXPECT_EQ(runTask(loop, c.push("message", "t", "b", "", "", -1, "")), 0);
+  }
+  EXPECT_TRUE(transport.requests.empty());
+  EXPECT_EQ(stored(), std::vector<PushClient::Pairing>{pairing("kept")});
+  EXPECT_EQ(settings.stringValue("pushServerURL"), "http://[::ffff:10.0.0.1]");
+
+  const std::pair<const char*, const char*> loopback[] = {
+      {"http://127.0.0.1:8080/x", "http://127.0.0.1:8080/v1/pair"},
+      {"http://127.200.3.4", "http://127.200.3.4/v1/pair"},
+      {" http://LocalHost:3000 ", "http://LocalHost:3000/v1/pair"},
+      {"http://localhost.:3000", "http://localhost.:3000/v1/pair"},
+      {"http://[::1]:9000", "http://[0000:0000:0000:0000:0000:0000:0000:0001]:9000/v1/pair"},
+      {"http://[0:0:0:0:0:0:0:1]", "http://[0000:0000:0000:0000:0000:0000:0000:0001]/v1/pair"},
+      {"https://relay.example", "https://relay.example/v1/pair"},
+  };
+  for (const auto& [url, endpoint] : loopback) {
+    c.setServerURL(url);
+    EXPECT_TRUE(runTask(loop, c.pair("123456"))) << url;
+    EXPECT_EQ(transport.requests.at(transport.requests.size() - 2).url, endpoint);
+  }
+}

@@ -60,6 +60,41 @@ test("the environment is found through the row fibers, cached, and found again o
   assert.equal(await snapshot(env, {}, pageOf({ unrelated: true })), null);
 });
 
+test("hooks that throw when inspected are passed over, and an environment that fails is never kept", async () => {
+  const env = storeOf(createModel({ threads: 2, messages: 0 }));
+  const revoked = Proxy.revocable({}, {});
+  revoked.revoke();
+  const crossOrigin = new Proxy({}, { get() { throw new Error("SecurityError: blocked a frame"); } });
+  const broken = { getStore() { throw new Error("not a store"); }, execute() {} };
+  const hooks = (...states) => states.reduceRight((next, memoizedState) => ({ memoizedState, next }), null);
+  const throwingReturn = { memoizedState: hooks(broken), get return() { throw new Error("gone"); } };
+  // First row: a fiber whose parent cannot be read; second row: the
+  // environment behind hooks that throw and a look-alike that fails.
+  const rows = [
+    { __reactFiber$a: throwingReturn },
+    { __reactFiber$b: { memoizedState: hooks(revoked.proxy, crossOrigin, { environment: broken }), return: { memoizedState: hooks(broken, env) } } },
+  ];
+  const page = { window: {}, document: { querySelectorAll: (sel) => (sel === SELECTOR ? rows : []) } };
+  assert.equal((await snapshot(env, {}, page)).threads.length, 2);
+  assert.equal(page.window.__halvyRelayEnv, env);
+
+  // Only look-alikes: nothing is found and nothing is cached.
+  rows.splice(1, 1);
+  page.window.__halvyRelayEnv = undefined;
+  assert.equal(await snapshot(env, {}, page), null);
+  assert.equal(page.window.__halvyRelayEnv, undefined);
+
+  // A cached environment whose store throws while it is read: the read
+  // fails, the cache is dropped, and the next read finds the page's own.
+  const failing = storeOf(createModel({ threads: 1, messages: 0 }));
+  failing.getStore().getSource().get = () => { throw new Error("store torn down"); };
+  page.window.__halvyRelayEnv = failing;
+  await assert.rejects(snapshot(env, {}, page), /store torn down/);
+  assert.equal(page.window.__halvyRelayEnv, null);
+  rows.push({ __reactFiber$c: { memoizedState: hooks(env) } });
+  assert.equal((await snapshot(env, {}, page)).threads.length, 2);
+});
+
 test("the longest connection leads, later ones append what it lacks, pins come first and once", async () => {
   const model = createModel({ threads: 14, messages: 1 });
   model.threads[4].fields = { thread_title: "" };
@@ -123,7 +158,7 @@ const rows = [
   ["without the viewer's receipt everything from others is unread", { fields: { slide_read_receipts: [] }, messages: [m("a", 5)] },
     { watermark: 0, hasReceipt: false, unreadCount: 1 }],
   ["a receipt without watermark: none unread", { fields: { slide_read_receipts: [{ participant_fbid: ME }] }, messages: [m("a", 5)] },
-    { unread: false, unreadCount: 0 }],
+    { unread: false, unreadCount: 0, watermark: null }],
   ["a thread marked as unread is unread", { fields: { marked_as_unread: true } }, { unread: true }],
   ["with the viewer's fbid unknown, no receipt or reaction without participant is the viewer's", {
     fields: { viewer: { ...VIEWER, __typename: "XFBIGDirectViewer", interop_messaging_user_fbid: null }, viewer_id: null,

@@ -3,11 +3,16 @@
 // are tested in node (page_scripts.test.mjs).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "page_server.h"
 #include "platform/linux/glib/glib_loop.h"
 #include "platform/linux/web/webkit_engine.h"
 #include "platform_glib/test_support.h"
 #include "scripts/page_scripts.h"
+#include "watcher/change_detection.h"
+#include "watcher/snapshot_reader.h"
 
 using namespace corvid;
 using namespace corvid::linux_platform;
@@ -88,4 +93,51 @@ TEST(PageScriptsInEngine, SnapshotRefetchAndBadgeOnTheInboxPage) {
     Json badge = run(scripts::runBadge(*view)).value_or(Json());
     EXPECT_EQ((Json{badge["badge"], badge["titleCount"]}), expected) << html;
   }
+}
+
+// The snapshot as the Watcher takes it: the script's JSON text, read by the
+// snapshot reader, compared by change detection.
+TEST(PageScriptsInEngine, AReceiptWithoutWatermarkAnnouncesNothingThroughTheWatchersPath) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display";
+  TempDir root("corvid-scripts");
+  WebKitEngine engine(WebKitEngineOptions{root / "data", root / "cache", 20s, 30s});
+  auto view = engine.createWebView({.persistentDataStore = false}, 420, 800);
+  PageServer server({"--threads", "8"});
+  view->load(server.url("/direct/inbox/"));
+  ASSERT_TRUE(waitFor(*view, "return !!window.__corvidTest && window.__corvidTest.rowKeys().length > 0"));
+  auto read = [&] {
+    ScriptTextResult text = run(view->callAsyncJavaScriptText(scripts::inboxSnapshotSource(),
+                                                              scripts::snapshotArguments(), kPageWorld));
+    auto snapshot = readSnapshot(text.json.value_or("null"));
+    EXPECT_TRUE(snapshot && snapshot->accepted) << text.json.value_or("(nothing)").substr(0, 200);
+    return std::pair(text.json.value_or(""), snapshot ? snapshot->rows : std::vector<ThreadRow>{});
+  };
+  const Time start = std::chrono::system_clock::now();
+  DetectionState state{{}, {}, false, start};
+  EXPECT_TRUE(detectChanges(read().second, state, true, start).baseline);
+
+  // A new message in a thread whose viewer receipt then loses its time (a
+  // half-loaded record): the page counts nothing in it as unread.
+  server.sendEvent({{"type", "message"}, {"thread", threadKey(2)}, {"text", "seen already"}});
+  ASSERT_TRUE(waitFor(*view, "return window.__corvidTest.applied >= 1"));
+  ASSERT_EQ(eval(*view, R"(
+    const src = window.__halvyRelayEnv.getStore().getSource();
+    for (const id of src.get("thread:100000000002").slide_read_receipts.__refs) {
+      const receipt = { ...src.get(id) };
+      if (receipt.participant_fbid !== "17841400000000001") continue;
+      delete receipt.watermark_timestamp_ms;
+      src.set(id, receipt);
+      return true;
+    }
+    return false)"),
+            true);
+  auto [text, rows] = read();
+  auto row = std::find_if(rows.begin(), rows.end(), [](const ThreadRow& r) { return r.key == threadKey(2); });
+  ASSERT_NE(row, rows.end());
+  EXPECT_TRUE(std::isnan(row->watermark));
+  EXPECT_NE(text.find(R"("watermark":null)"), std::string::npos);
+  DetectionResult r = detectChanges(rows, state, true, start);
+  EXPECT_EQ(r.changed, 1);
+  EXPECT_TRUE(r.events.empty()) << r.events.front().snippet;
+  EXPECT_EQ(r.skipped, std::vector<std::string>{"read"});
 }

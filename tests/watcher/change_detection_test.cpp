@@ -89,3 +89,38 @@ TEST(ChangeDetection, SnapshotsThatAreNotAcceptedReadsAndTheCollapseId) {
   // SHA-256("abc") = ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad
   EXPECT_EQ(collapseId("abc"), "m-ba7816bf8f01cfea414140de5dae2223");
 }
+
+TEST(ChangeDetection, AThreadWhoseKeyComesAndGoesKeepsItsStateAndNoMessageIsAnnouncedTwice) {
+  Detector d;
+  // A conversation as a full record (key and fbid) and half-loaded (fbid only).
+  auto thread = [](bool withKey, const std::string& n, const std::string& lastId, double ts, json entries) {
+    const std::string key = withKey ? "340282366" + n : "";
+    return row(withKey ? key : "100" + n, lastId, ts,
+               {{"key", key}, {"fbid", "100" + n}, {"unread", true}, {"recent", entries}});
+  };
+  auto ids = [](const DetectionResult& r) {
+    std::vector<std::string> out;
+    for (const auto& e : r.events) out.push_back(e.messageId);
+    return out;
+  };
+  using V = std::vector<std::string>;
+  const double t1 = kStartMs + 1000, t2 = kStartMs + 2000;
+  d.read({thread(true, "1", "a0", t0, json::array())});
+  EXPECT_EQ(ids(d.read({thread(true, "1", "a1", t1, recent("a1", t1, "one"))})), V{"a1"});
+  // The key goes, comes back and goes again: the same message is not news.
+  for (bool withKey : {false, true, false}) {
+    DetectionResult r = d.read({thread(withKey, "1", "a1", t1, recent("a1", t1, "one"))});
+    EXPECT_EQ(ids(r), V{});
+    EXPECT_EQ(r.changed + r.isNew, 0);
+  }
+  EXPECT_EQ(ids(d.read({thread(true, "1", "a2", t2, recent("a2", t2, "two"))})), V{"a2"});
+
+  // A conversation first seen without its key, then with it.
+  EXPECT_EQ(ids(d.read({thread(false, "2", "b1", t1, recent("b1", t1, "x"))})), V{"b1"});
+  EXPECT_EQ(ids(d.read({thread(true, "2", "b1", t1, recent("b1", t1, "x"))})), V{});
+  // Seen as two threads (the key alone, the fbid alone), then as one: the
+  // newest time either had seen holds.
+  d.read({row("3402823663", "c1", t1, {{"key", "3402823663"}, {"recent", recent("c1", t1, "x")}})});
+  d.read({row("1003", "c2", t2, {{"fbid", "1003"}, {"recent", recent("c2", t2, "y")}})});
+  EXPECT_EQ(ids(d.read({thread(true, "3", "c2", t2, recent("c2", t2, "y"))})), V{});
+}

@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "platform/linux/net/computer_name.h"
-
 #ifndef CORVID_DEFAULT_RELAY_ORIGIN
 #error "CORVID_DEFAULT_RELAY_ORIGIN must be defined by the build"
 #endif
@@ -19,7 +17,7 @@ std::string serviceOrigin() {
 }
 
 AppServices::AppServices()
-    : notifier(LibnotifyNotifier::Options{"Corvid", kApplicationId, "corvid"}, [this](const std::string& id) {
+    : notifier(FreedesktopNotifier::Options{"Corvid", kApplicationId, "corvid"}, [this](const std::string& id) {
         scheduler.post([this, id] {
           if (notificationClicked) notificationClicked(id);
         });
@@ -27,7 +25,7 @@ AppServices::AppServices()
   routeUnhandledTaskErrors(systemLog);
   watcher = std::make_unique<Watcher>(WatcherDependencies{
       scheduler, clock, settings, activityLog, systemLog, engine, network, activity, loginItem, transport,
-      notifier, [] { return systemComputerName(); }, CORVID_DEFAULT_RELAY_ORIGIN, serviceOrigin()});
+      notifier, [this] { return computerName.current(); }, CORVID_DEFAULT_RELAY_ORIGIN, serviceOrigin()});
 }
 
 AppServices::~AppServices() = default;

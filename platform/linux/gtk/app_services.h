@@ -17,6 +17,7 @@
 #include "platform/linux/glib/paths.h"
 #include "platform/linux/glib/process_activity.h"
 #include "platform/linux/glib/system_log.h"
+#include "platform/linux/net/computer_name.h"
 #include "platform/linux/net/soup_transport.h"
 #include "platform/linux/notify/desktop_notifier.h"
 #include "platform/linux/web/webkit_engine.h"
@@ -53,9 +54,11 @@ struct AppServices {
   SoupTransport transport;
   // Where a click on one of our desktop notifications goes: set by the
   // application once its windows exist. The click itself is handed over
-  // from the main loop, outside libnotify's signal emission.
+  // from the main loop, outside the bus signal's dispatch.
   std::function<void(const std::string& identifier)> notificationClicked;
-  LibnotifyNotifier notifier;
+  FreedesktopNotifier notifier;
+  // The name pairing labels carry, asked of hostnamed in the background.
+  ComputerName computerName;
   std::unique_ptr<Watcher> watcher;
 
   // The Watcher's own web view, as the GTK widget the Instagram window shows.

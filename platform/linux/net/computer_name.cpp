@@ -8,48 +8,94 @@ namespace {
 
 constexpr int kBusTimeoutMs = 1000;
 
-std::string prettyHostname() {
-  GError* error = nullptr;
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
-  if (!bus) {
-    g_clear_error(&error);
-    return {};
-  }
-  // The shared system bus connection would end the process when the bus
-  // goes away (a restart of D-Bus, say); a name lookup must not do that.
-  g_dbus_connection_set_exit_on_close(bus, FALSE);
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, "org.freedesktop.hostname1", "/org/freedesktop/hostname1", "org.freedesktop.DBus.Properties",
-      "Get", g_variant_new("(ss)", "org.freedesktop.hostname1", "PrettyHostname"), G_VARIANT_TYPE("(v)"),
-      G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, &error);
-  g_object_unref(bus);
-  if (!reply) {
-    g_clear_error(&error);
-    return {};
-  }
-  std::string name;
-  GVariant* value = nullptr;
-  g_variant_get(reply, "(v)", &value);
-  if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
-    const char* text = g_variant_get_string(value, nullptr);
-    if (text && g_utf8_validate(text, -1, nullptr)) name = text;
-  }
-  if (value) g_variant_unref(value);
-  g_variant_unref(reply);
-  return name;
+// Surrounding white space dropped; a name of spaces alone is no name.
+std::string trimmedName(const char* text) {
+  if (!text || !g_utf8_validate(text, -1, nullptr)) return {};
+  std::string name = text;
+  const char* space = " \t\r\n";
+  auto first = name.find_first_not_of(space);
+  if (first == std::string::npos) return {};
+  return name.substr(first, name.find_last_not_of(space) - first + 1);
 }
 
 }  // namespace
 
-std::string systemComputerName() {
-  std::string pretty = prettyHostname();
-  // Surrounding white space is dropped; a name of spaces alone is no name.
-  const char* space = " \t\r\n";
-  auto first = pretty.find_first_not_of(space);
-  if (first != std::string::npos) return pretty.substr(first, pretty.find_last_not_of(space) - first + 1);
-  const char* host = g_get_host_name();
-  if (host && *host && g_utf8_validate(host, -1, nullptr)) return host;
-  return {};
+struct ComputerName::Impl : std::enable_shared_from_this<Impl> {
+  GCancellable* cancellable = g_cancellable_new();
+  std::string pretty;
+  bool asking = false;
+
+  ~Impl() {
+    g_cancellable_cancel(cancellable);
+    g_object_unref(cancellable);
+  }
+
+  using Weak = std::weak_ptr<Impl>;
+  static std::shared_ptr<Impl> take(gpointer data) {
+    std::unique_ptr<Weak> w(static_cast<Weak*>(data));
+    return w->lock();
+  }
+
+  void ask() {
+    if (asking) return;
+    asking = true;
+    g_bus_get(G_BUS_TYPE_SYSTEM, nullptr, &Impl::busReady, new Weak(weak_from_this()));
+  }
+
+  static void busReady(GObject*, GAsyncResult* result, gpointer data) {
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_finish(result, &error);
+    std::shared_ptr<Impl> self = take(data);
+    if (!bus) {
+      g_error_free(error);
+      if (self) self->answered(nullptr);
+      return;
+    }
+    // The shared system bus connection would end the process when the bus
+    // goes away (a restart of D-Bus, say); a name lookup must not do that.
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
+    if (self) {
+      g_dbus_connection_call(bus, "org.freedesktop.hostname1", "/org/freedesktop/hostname1",
+                             "org.freedesktop.DBus.Properties", "Get",
+                             g_variant_new("(ss)", "org.freedesktop.hostname1", "PrettyHostname"),
+                             G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, self->cancellable,
+                             &Impl::nameReady, new Weak(self));
+    }
+    g_object_unref(bus);
+  }
+
+  static void nameReady(GObject* source, GAsyncResult* result, gpointer data) {
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    std::shared_ptr<Impl> self = take(data);
+    if (!reply) g_error_free(error);
+    if (self) self->answered(reply);
+    if (reply) g_variant_unref(reply);
+  }
+
+  // No reply (no bus, no hostnamed, an error): no pretty name.
+  void answered(GVariant* reply) {
+    asking = false;
+    pretty.clear();
+    if (!reply) return;
+    GVariant* value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+      pretty = trimmedName(g_variant_get_string(value, nullptr));
+    }
+    if (value) g_variant_unref(value);
+  }
+};
+
+ComputerName::ComputerName() : impl_(std::make_shared<Impl>()) { impl_->ask(); }
+
+ComputerName::~ComputerName() = default;
+
+std::string ComputerName::current() {
+  std::string name = impl_->pretty;
+  impl_->ask();
+  if (!name.empty()) return name;
+  return trimmedName(g_get_host_name());
 }
 
 }  // namespace corvid::linux_platform

@@ -1,12 +1,15 @@
-// Desktop notifications through libnotify and the session bus's
-// notification server (org.freedesktop.Notifications).
+// Desktop notifications through the session bus's notification server
+// (org.freedesktop.Notifications), called directly with GDBus.
 //
 // Permission is "granted" when a notification server answers on the
-// session bus. Each notification is posted under the caller's identifier; a
-// click on it (the server's "default" action, offered when the server has
-// the "actions" capability) is reported with that identifier. Without a
-// server, or on any error, a notification is dropped silently. Main thread
-// only; the answers arrive on the default main context.
+// session bus. Each notification is posted under the caller's identifier
+// with the sound hint "message-new-instant"; a click on it (the server's
+// "default" action, offered when the server has the "actions" capability)
+// is reported with that identifier. Every bus call is asynchronous: a
+// server that is slow or never answers holds up nothing but its own
+// notification. Without a server, or on any error, a notification is
+// dropped silently. Main thread only; the answers arrive on the default
+// main context.
 #pragma once
 
 #include <functional>
@@ -17,7 +20,7 @@
 
 namespace corvid::linux_platform {
 
-class LibnotifyNotifier : public DesktopNotifier {
+class FreedesktopNotifier : public DesktopNotifier {
  public:
   struct Options {
     // The application name the server shows.
@@ -29,14 +32,16 @@ class LibnotifyNotifier : public DesktopNotifier {
     std::string iconName;
   };
 
-  LibnotifyNotifier(Options options, std::function<void(const std::string& identifier)> onClick);
-  ~LibnotifyNotifier() override;
-  LibnotifyNotifier(const LibnotifyNotifier&) = delete;
-  LibnotifyNotifier& operator=(const LibnotifyNotifier&) = delete;
+  FreedesktopNotifier(Options options, std::function<void(const std::string& identifier)> onClick);
+  ~FreedesktopNotifier() override;
+  FreedesktopNotifier(const FreedesktopNotifier&) = delete;
+  FreedesktopNotifier& operator=(const FreedesktopNotifier&) = delete;
 
   // Asks the notification server for its capabilities (asynchronously);
   // answers whether a server answered.
   Task<bool> requestAuthorization() override;
+  // Returns at once; the notification is shown when the bus and the server
+  // have answered.
   void post(const std::string& identifier, const std::string& title, const std::string& body) override;
 
   // Notifications shown and not yet closed by the server.
@@ -44,6 +49,8 @@ class LibnotifyNotifier : public DesktopNotifier {
 
   // The label of the click action (servers rarely show it).
   static constexpr const char* kDefaultActionLabel = "열기";
+  // The sound the server is asked to play with each notification.
+  static constexpr const char* kSoundName = "message-new-instant";
 
  private:
   struct Impl;
