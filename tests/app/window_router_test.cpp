@@ -46,9 +46,9 @@ TEST(WindowRouter, LoginWindowClosesAfterTheDelayAndOpensMainOnlyWhileSetupIsInc
     router.showInstagram(InstagramMode::login);
     router.sessionBecameOK();
     router.sessionBecameOK();  // a second "ok" within the delay: still one close
-    loop.advance(WindowRouter::kLoginCloseDelay - 1ms);
+    loop.advance(1499ms);
     EXPECT_EQ(host.journal, (Journal{"create instagram", "present instagram"}));
-    loop.advance(1ms);
+    loop.advance(1ms);  // 1.5 seconds after the first "ok"
     Journal closed = {"create instagram", "present instagram", "close instagram"};
     if (!complete) closed.insert(closed.end(), {"create main", "present main"});
     EXPECT_EQ(host.journal, closed);

@@ -284,3 +284,20 @@ TEST_F(Push, PlainHttpOnlyReachesThisMachineAndPairingElsewhereIsRefused) {
     EXPECT_EQ(transport.requests.at(transport.requests.size() - 2).url, endpoint);
   }
 }
+
+TEST_F(Push, ThePairedAndTestPushesCarryTheirTextsAndEveryStepIsLogged) {
+  PushClient& c = make();
+  relay(R"({"secret":"sec-1"})");
+  EXPECT_TRUE(runTask(loop, c.pair("123456")));
+  EXPECT_EQ(lastBody(), Json::parse(R"({"kind":"paired","title":"Corvid 연결 완료",
+      "body":"테스트 PC에서 알림을 보낼게요. 이제 폰은 내려놔도 돼요.","threadKey":"","username":""})"));
+  runTask(loop, c.sendTest());
+  EXPECT_EQ(lastBody(), Json::parse(R"({"kind":"test","title":"Corvid 시험 알림",
+      "body":"테스트 PC에서 보낸 시험 알림입니다","threadKey":"","username":""})"));
+  relay("", answer(404, R"({"error":"not_found"})"));
+  EXPECT_FALSE(runTask(loop, c.pair("654321")));
+  runTask(loop, c.unpair(pairing("sec-1")));
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"push: paired, pairings 1", "push: paired sent 1/1 badge -1",
+                                                 "push: test sent 1/1 badge -1", "push: pair failed 404",
+                                                 "push: unpaired, pairings 0"}));
+}

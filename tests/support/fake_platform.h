@@ -106,7 +106,11 @@ struct FakeNotifier : DesktopNotifier {
     ++authorizationRequests;
     co_return true;
   }
-  void post(const std::string& id, const std::string&, const std::string&) override { posted.push_back(id); }
+  std::vector<std::string> texts;  // title and body, joined by " / "
+  void post(const std::string& id, const std::string& title, const std::string& body) override {
+    posted.push_back(id);
+    texts.push_back(title + " / " + body);
+  }
 };
 
 inline HttpResult answer(int status, std::string body = "{}") {
