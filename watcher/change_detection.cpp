@@ -20,35 +20,32 @@ NewMessage makeMessage(const ThreadRow& row, const std::string& trimmedTitle, co
 }
 
 // The id the state of `row`'s conversation is kept under: the one an
-// earlier read saw for its key, else for its fbid, else for its id; the
-// row's own id for a conversation never seen. Records the row's names for
-// it. When key and fbid were first seen as two threads, the key's wins and
-// takes over what the other one had seen.
-std::string stateIdOf(const ThreadRow& row, DetectionState& state) {
-  const std::string names[] = {row.key.empty() ? std::string() : "k:" + row.key,
-                               row.fbid.empty() ? std::string() : "f:" + row.fbid, "i:" + row.id};
-  std::string id;
-  for (const std::string& name : names) {
-    if (name.empty()) continue;
-    auto it = state.aliases.find(name);
-    if (it == state.aliases.end()) continue;
-    if (id.empty()) {
-      id = it->second;
-    } else if (it->second != id) {
-      const std::string other = it->second;
-      if (auto ts = state.lastTsSeen.find(other); ts != state.lastTsSeen.end()) {
-        double& mine = state.lastTsSeen[id];
-        mine = std::max(mine, ts->second);
-      }
-      if (auto last = state.lastIds.find(other); last != state.lastIds.end()) {
-        state.lastIds.try_emplace(id, last->second);
-      }
+// earlier read saw for its key, else for its fbid; the row's own id for a
+// conversation never seen. Records the row's key and fbid for it. When key
+// and fbid were first seen as two threads, the key's wins and takes over
+// what the other one had seen.
+const std::string& stateIdOf(const ThreadRow& row, DetectionState& state) {
+  std::string* byKey = nullptr;
+  std::string* byFbid = nullptr;
+  if (!row.key.empty()) {
+    if (auto it = state.idOfKey.find(row.key); it != state.idOfKey.end()) byKey = &it->second;
+  }
+  if (!row.fbid.empty()) {
+    if (auto it = state.idOfFbid.find(row.fbid); it != state.idOfFbid.end()) byFbid = &it->second;
+  }
+  const std::string& id = byKey ? *byKey : byFbid ? *byFbid : row.id;
+  if (byKey && byFbid && *byFbid != id) {
+    if (auto ts = state.lastTsSeen.find(*byFbid); ts != state.lastTsSeen.end()) {
+      double& mine = state.lastTsSeen[id];
+      mine = std::max(mine, ts->second);
     }
+    if (auto last = state.lastIds.find(*byFbid); last != state.lastIds.end()) {
+      state.lastIds.try_emplace(id, last->second);
+    }
+    *byFbid = id;
   }
-  if (id.empty()) id = row.id;
-  for (const std::string& name : names) {
-    if (!name.empty()) state.aliases[name] = id;
-  }
+  if (!row.key.empty() && !byKey) state.idOfKey.emplace(row.key, id);
+  if (!row.fbid.empty() && !byFbid) state.idOfFbid.emplace(row.fbid, id);
   return id;
 }
 
@@ -81,7 +78,7 @@ DetectionResult detectChanges(const std::vector<ThreadRow>& rows, DetectionState
 
     bool considered = false;
     double since = 0;
-    const std::string id = stateIdOf(row, state);
+    const std::string& id = stateIdOf(row, state);
     auto [known, inserted] = state.lastIds.try_emplace(id);
     auto [seen, firstSeen] = state.lastTsSeen.try_emplace(id, 0.0);
     if (!inserted) {

@@ -60,19 +60,21 @@ struct ThreadRow {
 // A row's id is its thread key, else its fbid; a half-loaded thread record
 // gains or loses its key between reads, and its id changes with it. The
 // state of a conversation stays under the id it was first seen with:
-// `aliases` maps every key, fbid and id seen for it to that id.
+// `idOfKey` and `idOfFbid` map every key and fbid seen for it to that id.
 struct DetectionState {
   std::unordered_map<std::string, std::string> lastIds;  // thread id → last message id seen
   std::unordered_map<std::string, double> lastTsSeen;    // thread id → newest last-message time seen (ms)
   bool baselineDone = false;
   Time baselineAt;
-  std::unordered_map<std::string, std::string> aliases = {};  // "k:"/"f:"/"i:" + name → thread id
+  std::unordered_map<std::string, std::string> idOfKey = {};   // thread key → thread id
+  std::unordered_map<std::string, std::string> idOfFbid = {};  // thread fbid → thread id
 
   // Forgets every thread (a logout): the next read is a new baseline.
   void forget() {
     lastIds.clear();
     lastTsSeen.clear();
-    aliases.clear();
+    idOfKey.clear();
+    idOfFbid.clear();
     baselineDone = false;
   }
 };
