@@ -1,11 +1,13 @@
 #include "platform_glib/test_support.h"
 
 #include <gio/gunixfdlist.h>
+#include <glib/gstdio.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <map>
@@ -56,20 +58,43 @@ std::set<pid_t> descendantsNamed(const std::string& name) {
   return found;
 }
 
+// A session bus that starts no services: a name nobody owns is unknown at
+// once, so that a real service installed on the machine (dunst owns
+// org.freedesktop.Notifications by activation) never takes the place of a
+// test's stand-in.
+const char* const kBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
+<allow own="*"/></policy></busconfig>)";
+
 PrivateBus::PrivateBus() {
+  gchar* config = nullptr;
+  const int fd = g_file_open_tmp("corvid-bus-XXXXXX.conf", &config, nullptr);
+  if (fd < 0) throw std::runtime_error("cannot write a bus configuration");
+  const bool written = write(fd, kBusConfig, strlen(kBusConfig)) == static_cast<ssize_t>(strlen(kBusConfig));
+  close(fd);
   GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);
   // The bus goes with a test process that dies.
   g_subprocess_launcher_set_child_setup(
       launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
-  daemon_ = g_subprocess_launcher_spawn(launcher, nullptr, "dbus-daemon", "--session", "--nofork",
-                                        "--nopidfile", "--print-address=1", nullptr);
+  const std::string option = std::string("--config-file=") + config;
+  daemon_ = written ? g_subprocess_launcher_spawn(launcher, nullptr, "dbus-daemon", option.c_str(), "--nofork",
+                                                  "--nopidfile", "--print-address=1", nullptr)
+                    : nullptr;
   g_object_unref(launcher);
-  if (!daemon_) throw std::runtime_error("cannot start dbus-daemon");
+  if (!daemon_) {
+    g_unlink(config);
+    g_free(config);
+    throw std::runtime_error("cannot start dbus-daemon");
+  }
   GDataInputStream* out = g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_));
   char* line = g_data_input_stream_read_line(out, nullptr, nullptr, nullptr);
   g_object_unref(out);
   address_ = line ? line : "";
   g_free(line);
+  g_unlink(config);  // read by now: the daemon prints its address after loading it
+  g_free(config);
   if (address_.empty()) throw std::runtime_error("dbus-daemon gave no address");  // it ends with us
 }
 

@@ -29,7 +29,8 @@ const char* const kServerXml = R"(<node><interface name="org.freedesktop.Notific
 std::unique_ptr<BusStub> notificationServer(const char* capability, bool hung = false) {
   return std::make_unique<BusStub>(
       getenv("DBUS_SESSION_BUS_ADDRESS"), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-      kServerXml, [capability, hung, last = 0u](const std::string& method, GVariant*) mutable -> BusStub::Reply {
+      kServerXml,
+      [capability, hung, last = 0u](const std::string& method, GVariant*) mutable -> BusStub::Reply {
         const char* capabilities[] = {capability, nullptr};
         if (method == "GetCapabilities") return g_variant_new("(^as)", capabilities);
         if (hung) return BusStub::Reply::never();

@@ -262,7 +262,8 @@ TEST_F(Push, PlainHttpOnlyReachesThisMachineAndPairingElsewhereIsRefused) {
     EXPECT_EQ(runTask(loop, c.request("/v1/push", "POST", "kept", {})).error(),
               (RelayError{"push", -2, "알림 서버 주소가 올바르지 않습니다"}));
     EXPECT_FALSE(runTask(loop, c.pair("123456")));
-    EXPECT_EQ(c.pairNote(), (PushClient::Note{"연결하지 못했습니다: 알림 서버 주소가 올바르지 않습니다", true}));
+    EXPECT_EQ(c.pairNote(),
+              (PushClient::Note{"연결하지 못했습니다: 알림 서버 주소가 올바르지 않습니다", true}));
     EXPECT_EQ(runTask(loop, c.push("message", "t", "b", "", "", -1, "")), 0);
   }
   EXPECT_TRUE(transport.requests.empty());

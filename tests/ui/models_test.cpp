@@ -157,15 +157,15 @@ TEST(MainWindow, TheCodeFieldKeepsSixUnicodeDigitsAndTheSectionsFollowTheirRules
 }
 
 TEST(Status, RelativeTimesFollowTheLocalCalendarAroundMidnight) {
-  const KoreanTimeFormat seoul("Asia/Seoul");  // UTC+9, no daylight saving
-  const Time lateYesterday = Time{} + seconds(1772463540);  // 2026-03-02 23:59 KST (14:59 UTC)
+  const KoreanTimeFormat seoul("Asia/Seoul");                   // UTC+9, no daylight saving
+  const Time lateYesterday = Time{} + seconds(1772463540);      // 2026-03-02 23:59 KST (14:59 UTC)
   const Time justAfterMidnight = Time{} + seconds(1772463900);  // 2026-03-03 00:05 KST
   const Time at0030 = Time{} + seconds(1772465400), at0100 = Time{} + seconds(1772467200);
   const Time at0110 = Time{} + seconds(1772467800);
   EXPECT_EQ(relativeTime(lateYesterday, at0030, seoul), "31분 전");  // under an hour: never a date
   EXPECT_EQ(relativeTime(lateYesterday, at0100, seoul), "3월 2일 오후 11:59");
   EXPECT_EQ(relativeTime(justAfterMidnight, at0110, seoul), "오전 12:05");  // today in Seoul
-  EXPECT_EQ(relativeTime(lateYesterday, at0100, utc), "오후 2:59");  // the same day in UTC
+  EXPECT_EQ(relativeTime(lateYesterday, at0100, utc), "오후 2:59");         // the same day in UTC
 
   StatusLineInputs in{lateYesterday, "ok", 2, 5, 1, justAfterMidnight};
   EXPECT_EQ(statusLines(in, at0110, seoul),

@@ -62,15 +62,18 @@ TEST_F(Delivery, TheBadgeIsPushedOnceWhileTicksOverlapAndNeverAsUnknown) {
   h.loop.advance(2s);
   EXPECT_EQ(h.field("/v1/push", "kind"), (Texts{"badge", "badge"}));
   EXPECT_EQ(h.sent("/v1/push").back()["badge"], 0);
-  EXPECT_EQ(lines("badge: "), (Texts{"badge: -1 → 0 (title -1, link false)", "badge: 0 → 2 (title -1, link false)",
-                                     "badge: 2 → -1 (title -1, link false)", "badge: -1 → 2 (title -1, link false)",
-                                     "badge: 2 → 0 (title -1, link false)"}));
+  EXPECT_EQ(lines("badge: "),
+            (Texts{"badge: -1 → 0 (title -1, link false)", "badge: 0 → 2 (title -1, link false)",
+                   "badge: 2 → -1 (title -1, link false)", "badge: -1 → 2 (title -1, link false)",
+                   "badge: 2 → 0 (title -1, link false)"}));
   EXPECT_EQ(lines("push: "), (Texts{"push: badge sent 1/1 badge 2", "push: badge sent 1/1 badge 0"}));
 }
 
 TEST_F(Delivery, AMessageThatReachesNoPhoneLeavesTheLastEventAndTheBadgePushedAlone) {
   Watcher& w = start();
-  h.transport.respond = [](const HttpRequest& r) { return pathOf(r) == "/v1/push" ? answer(500) : answer(200); };
+  h.transport.respond = [](const HttpRequest& r) {
+    return pathOf(r) == "/v1/push" ? answer(500) : answer(200);
+  };
   h.page.rows[0] = P::thread("1", "m2", t0 + 1000, Json::array({P::message("m2", t0 + 1000, "hi")}));
   h.page.badge = 1;
   h.loop.advance(2s);
@@ -84,7 +87,8 @@ TEST_F(Delivery, AMessageThatReachesNoPhoneLeavesTheLastEventAndTheBadgePushedAl
   EXPECT_EQ(pushKinds(), (Texts{"message", "badge"}));
   EXPECT_EQ(h.sent("/v1/push").back()["badge"], 1);
   EXPECT_FALSE(w.lastEventAt());
-  EXPECT_EQ(lines("push: "), (Texts{"push: message sent 0/1 badge 1 failures 1", "push: badge sent 1/1 badge 1"}));
+  EXPECT_EQ(lines("push: "),
+            (Texts{"push: message sent 0/1 badge 1 failures 1", "push: badge sent 1/1 badge 1"}));
 
   // A message that reaches the phone sets both.
   h.page.rows[0] = P::thread("1", "m3", t0 + 2000, Json::array({P::message("m3", t0 + 2000, "again")}));
@@ -112,12 +116,14 @@ TEST_F(Delivery, OnlyALostLoginAnnouncesResumingAndTheTextsOnPhoneAndDesktop) {
   at("https://www.instagram.com/");
   h.loop.advance(2s);
   EXPECT_EQ(lines("session: ok → logged_out"), Texts{"session: ok → logged_out (no session)"});
-  EXPECT_EQ(h.sent("/v1/push").at(0), Json::parse(R"({"kind":"logged_out","title":"Mac에서 Instagram 로그인이 풀렸습니다",
+  EXPECT_EQ(h.sent("/v1/push").at(0),
+            Json::parse(R"({"kind":"logged_out","title":"Mac에서 Instagram 로그인이 풀렸습니다",
       "body":"Mac의 Corvid 메뉴 › 다시 로그인…에서 로그인해 주세요","threadKey":"","username":""})"));
   ASSERT_EQ(h.notifier.posted.size(), 1u);
   EXPECT_EQ(h.notifier.posted[0].rfind("login-", 0), 0u);
-  EXPECT_EQ(h.notifier.texts[0],
-            "Instagram 로그인이 풀렸습니다 / 눌러서 다시 로그인하세요. 그동안 iPhone으로 알림이 가지 않습니다.");
+  EXPECT_EQ(
+      h.notifier.texts[0],
+      "Instagram 로그인이 풀렸습니다 / 눌러서 다시 로그인하세요. 그동안 iPhone으로 알림이 가지 않습니다.");
 
   // logged_out → error → ok: no announcement either.
   at(kInbox);
@@ -139,8 +145,8 @@ TEST_F(Delivery, OnlyALostLoginAnnouncesResumingAndTheTextsOnPhoneAndDesktop) {
       "body":"Mac에서 다시 받은편지함을 지켜봅니다","threadKey":"","username":""})"));
   EXPECT_EQ(h.notifier.texts.back(), "다시 지켜보는 중 / Instagram 받은편지함을 다시 지켜봅니다.");
   EXPECT_EQ(h.notifier.posted.back().rfind("resumed-", 0), 0u);
-  EXPECT_EQ(lines("session: "),
-            (Texts{"session: unknown → ok", "session: ok → error (store missing)", "session: error → ok",
-                   "session: ok → logged_out (no session)", "session: logged_out → error (store missing)",
-                   "session: error → ok", "session: ok → logged_out (login page)", "session: logged_out → ok"}));
+  EXPECT_EQ(lines("session: "), (Texts{"session: unknown → ok", "session: ok → error (store missing)",
+                                       "session: error → ok", "session: ok → logged_out (no session)",
+                                       "session: logged_out → error (store missing)", "session: error → ok",
+                                       "session: ok → logged_out (login page)", "session: logged_out → ok"}));
 }

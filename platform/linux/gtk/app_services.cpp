@@ -17,7 +17,7 @@ std::string serviceOrigin() {
 }
 
 AppServices::AppServices()
-    : notifier(FreedesktopNotifier::Options{"Corvid", kApplicationId, "corvid"}, [this](const std::string& id) {
+    : notifier({"Corvid", kApplicationId, "corvid"}, [this](const std::string& id) {
         scheduler.post([this, id] {
           if (notificationClicked) notificationClicked(id);
         });

@@ -39,6 +39,8 @@ struct ComputerName::Impl : std::enable_shared_from_this<Impl> {
   void ask() {
     if (asking) return;
     asking = true;
+    // Not cancellable: a cancelled g_bus_get() would leave the process's
+    // shared system connection failed for every later user.
     g_bus_get(G_BUS_TYPE_SYSTEM, nullptr, &Impl::busReady, new Weak(weak_from_this()));
   }
 
@@ -55,11 +57,10 @@ struct ComputerName::Impl : std::enable_shared_from_this<Impl> {
     // goes away (a restart of D-Bus, say); a name lookup must not do that.
     g_dbus_connection_set_exit_on_close(bus, FALSE);
     if (self) {
-      g_dbus_connection_call(bus, "org.freedesktop.hostname1", "/org/freedesktop/hostname1",
-                             "org.freedesktop.DBus.Properties", "Get",
-                             g_variant_new("(ss)", "org.freedesktop.hostname1", "PrettyHostname"),
-                             G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, self->cancellable,
-                             &Impl::nameReady, new Weak(self));
+      g_dbus_connection_call(
+          bus, "org.freedesktop.hostname1", "/org/freedesktop/hostname1", "org.freedesktop.DBus.Properties",
+          "Get", g_variant_new("(ss)", "org.freedesktop.hostname1", "PrettyHostname"), G_VARIANT_TYPE("(v)"),
+          G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, self->cancellable, &Impl::nameReady, new Weak(self));
     }
     g_object_unref(bus);
   }

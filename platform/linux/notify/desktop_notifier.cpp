@@ -87,7 +87,9 @@ Task<Capabilities> askCapabilities() {
       g_cancellable_cancel(c);
       resume(std::nullopt);
     });
-    if (!resume.done()) g_bus_get(G_BUS_TYPE_SESSION, c, busReady, new CapabilitiesCall(resume, c));
+    // Only the call is cancelled: a cancelled g_bus_get() would leave the
+    // process's shared session connection failed for every later user.
+    if (!resume.done()) g_bus_get(G_BUS_TYPE_SESSION, nullptr, busReady, new CapabilitiesCall(resume, c));
     return held;
   });
 }
@@ -143,7 +145,7 @@ struct FreedesktopNotifier::Impl : std::enable_shared_from_this<Impl> {
     if (!bus) {
       if (!busAsked) {
         busAsked = true;
-        g_bus_get(G_BUS_TYPE_SESSION, nullptr, &Impl::busReady, weak());
+        g_bus_get(G_BUS_TYPE_SESSION, nullptr, &Impl::busReady, weak());  // never cancelled, as above
       }
       return;
     }
@@ -172,7 +174,8 @@ struct FreedesktopNotifier::Impl : std::enable_shared_from_this<Impl> {
     GVariantBuilder hints;
     g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
     if (!options.desktopEntry.empty()) {
-      g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(options.desktopEntry.c_str()));
+      g_variant_builder_add(&hints, "{sv}", "desktop-entry",
+                            g_variant_new_string(options.desktopEntry.c_str()));
     }
     g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string(kSoundName));
     const std::string& summary = p.title.empty() ? options.appName : p.title;
@@ -205,9 +208,6 @@ struct FreedesktopNotifier::Impl : std::enable_shared_from_this<Impl> {
       g_object_unref(bus);
       return;
     }
-    // The shared session connection must not end the process if the bus
-    // goes away.
-    g_dbus_connection_set_exit_on_close(bus, FALSE);
     self->bus = bus;
     self->actionSignal = g_dbus_connection_signal_subscribe(
         bus, kBusName, kInterface, "ActionInvoked", kObjectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
