@@ -318,26 +318,36 @@ std::pair<std::string, std::string> splitItem(const std::string& item) {
   return {item.substr(0, slash), item.substr(slash)};
 }
 
-std::string menuPath(GDBusConnection* bus, const std::string& service, const std::string& path) {
+}  // namespace
+
+std::string itemProperty(GDBusConnection* bus, const std::string& item, const std::string& name) {
+  auto [service, path] = splitItem(item);
   GVariant* reply = g_dbus_connection_call_sync(
       bus, service.c_str(), path.c_str(), "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", "org.kde.StatusNotifierItem", "Menu"), G_VARIANT_TYPE("(v)"),
+      g_variant_new("(ss)", "org.kde.StatusNotifierItem", name.c_str()), G_VARIANT_TYPE("(v)"),
       G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
   if (!reply) return {};
   GVariant* value = nullptr;
   g_variant_get(reply, "(v)", &value);
-  std::string out = g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH) ? g_variant_get_string(value, nullptr) : "";
+  std::string out = g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ||
+                            g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH)
+                        ? g_variant_get_string(value, nullptr)
+                        : "";
   g_variant_unref(value);
   g_variant_unref(reply);
   return out;
 }
+
+namespace {
+
+std::string menuPath(GDBusConnection* bus, const std::string& item) { return itemProperty(bus, item, "Menu"); }
 
 }  // namespace
 
 std::vector<MenuEntry> trayMenu(GDBusConnection* bus, const std::string& item) {
   std::vector<MenuEntry> entries;
   auto [service, path] = splitItem(item);
-  const std::string menu = menuPath(bus, service, path);
+  const std::string menu = menuPath(bus, item);
   if (menu.empty()) return entries;
   GVariant* reply = g_dbus_connection_call_sync(
       bus, service.c_str(), menu.c_str(), "com.canonical.dbusmenu", "GetLayout",
@@ -370,7 +380,7 @@ std::vector<MenuEntry> trayMenu(GDBusConnection* bus, const std::string& item) {
 
 bool sendMenuEvent(GDBusConnection* bus, const std::string& item, int id, const std::string& event) {
   auto [service, path] = splitItem(item);
-  const std::string menu = menuPath(bus, service, path);
+  const std::string menu = menuPath(bus, item);
   if (menu.empty()) return false;
   GVariant* reply = g_dbus_connection_call_sync(
       bus, service.c_str(), menu.c_str(), "com.canonical.dbusmenu", "Event",

@@ -116,6 +116,9 @@ struct MenuEntry {
 // The top level of the menu of the tray item `item` ("bus name/object
 // path", as the watcher lists it); empty when it cannot be read.
 std::vector<MenuEntry> trayMenu(GDBusConnection* bus, const std::string& item);
+// A string property of the tray item (IconName, Title...); empty when it
+// cannot be read.
+std::string itemProperty(GDBusConnection* bus, const std::string& item, const std::string& name);
 // Sends the menu event `event` ("clicked", "opened") for entry `id`.
 bool sendMenuEvent(GDBusConnection* bus, const std::string& item, int id, const std::string& event);
 

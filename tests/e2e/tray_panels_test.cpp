@@ -31,6 +31,7 @@ const MenuEntry* entry(const std::vector<MenuEntry>& menu, const std::string& la
 }
 
 struct Expected {
+  std::string icon;
   std::vector<std::string> before;  // the texts above the inbox line
   std::vector<std::string> after;   // from the phone line (if any) to the end
   bool testEnabled;                 // "시험 알림 보내기"
@@ -83,6 +84,7 @@ void checkTrayHost(Panel::Kind kind, AppOptions options, const Expected& expecte
   want.push_back(menu[expected.before.size()].label);  // its relative time moves on
   want.insert(want.end(), expected.after.begin(), expected.after.end());
   EXPECT_EQ(labels(menu), want);
+  EXPECT_EQ(itemProperty(bus, item(), "IconName"), expected.icon);
   const MenuEntry* test = entry(menu, "시험 알림 보내기");
   ASSERT_NE(test, nullptr);
   EXPECT_EQ(test->enabled, expected.testEnabled);
@@ -107,8 +109,20 @@ void checkTrayHost(Panel::Kind kind, AppOptions options, const Expected& expecte
     spinUntil([&] { return monitor.menuCalls(hostName) > menuCalls; }, 3s);
   }
   EXPECT_GT(monitor.menuCalls(hostName), menuCalls) << "a click on the icon did not open the menu";
+
+  // A message arrives while the menu is open: the inbox line changes in
+  // place (the same entries), and the host shows it.
+  app.page().sendEvent({{"type", "message"}, {"thread", "34028236690000000006"}, {"text", "hi"}, {"id", "tray.1"}});
+  std::vector<MenuEntry> changed;
+  ASSERT_TRUE(spinUntil([&] {
+    changed = trayMenu(bus, item());
+    return changed.size() == menu.size() && changed[expected.before.size()].label.ends_with("안 읽은 대화 3");
+  }, 20s)) << ::testing::PrintToString(labels(changed));
+  for (std::size_t i = 0; i < menu.size(); ++i) EXPECT_EQ(changed[i].id, menu[i].id) << i;
   spinFor(1s);
   Screen::grab().savePng(screenshotFolder() / (shots + "-menu.png"));
+  EXPECT_TRUE(panel.running()) << panel.output();
+  EXPECT_EQ(panel.hostPid(), host) << panel.output();
   clickAt(withIcon.width - 5, withIcon.height - 5, 1);  // closes the menu
 
   // The panel dies and comes back: exactly one new registration.
@@ -128,7 +142,8 @@ void checkTrayHost(Panel::Kind kind, AppOptions options, const Expected& expecte
 // All is well: no attention dot; "설정…" from the menu opens the main window.
 TEST(TrayHosts, XfcePanelStatusTray) {
   checkTrayHost(Panel::Kind::xfce, {.pairingSecrets = {"secret-1"}, .everWatched = true},
-                {.before = {"지켜보는 중"},
+                {.icon = "corvid-tray-symbolic",
+                 .before = {"지켜보는 중"},
                  .after = {"iPhone 1대 연결됨", "---", "시험 알림 보내기", "---", "설정…", "Corvid 종료"},
                  .testEnabled = true},
                 "xfce4-panel");
@@ -137,7 +152,8 @@ TEST(TrayHosts, XfcePanelStatusTray) {
 // No phone yet: the attention icon, the detail and the fix-it item.
 TEST(TrayHosts, LxqtPanelStatusNotifier) {
   checkTrayHost(Panel::Kind::lxqt, {.everWatched = true},
-                {.before = {"iPhone을 연결하세요", "iPhone의 Corvid 앱에서 코드를 받아 연결하세요"},
+                {.icon = "corvid-tray-attention-symbolic",
+                 .before = {"iPhone을 연결하세요", "iPhone의 Corvid 앱에서 코드를 받아 연결하세요"},
                  .after = {"---", "iPhone 연결…", "시험 알림 보내기", "---", "설정…", "Corvid 종료"},
                  .testEnabled = false},
                 "lxqt-panel");
