@@ -139,15 +139,14 @@ bool Panel::start(std::chrono::milliseconds timeout) {
   GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE);
   g_subprocess_launcher_take_stdout_fd(
       launcher, ::open((root_ / "panel.out").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600));
-  const std::vector<std::pair<const char*, std::string>> environment = {
-      {"HOME", root_ / "home"},
-      {"XDG_CONFIG_HOME", root_ / "config"},
-      {"XDG_CACHE_HOME", root_ / "cache"},
-      {"XDG_DATA_HOME", root_ / "data"},
-      {"DBUS_SESSION_BUS_ADDRESS", bus_},
-      {"NO_AT_BRIDGE", "1"},
-      {"QT_QPA_PLATFORM", "xcb"},
-      {"QT_ACCESSIBILITY", "0"}};
+  const std::vector<std::pair<const char*, std::string>> environment = {{"HOME", root_ / "home"},
+                                                                        {"XDG_CONFIG_HOME", root_ / "config"},
+                                                                        {"XDG_CACHE_HOME", root_ / "cache"},
+                                                                        {"XDG_DATA_HOME", root_ / "data"},
+                                                                        {"DBUS_SESSION_BUS_ADDRESS", bus_},
+                                                                        {"NO_AT_BRIDGE", "1"},
+                                                                        {"QT_QPA_PLATFORM", "xcb"},
+                                                                        {"QT_ACCESSIBILITY", "0"}};
   for (const auto& [name, value] : environment)
     g_subprocess_launcher_setenv(launcher, name, value.c_str(), TRUE);
   g_subprocess_launcher_unsetenv(launcher, "SESSION_MANAGER");
@@ -183,7 +182,8 @@ bool Panel::running() const { return panel_ && g_subprocess_get_identifier(panel
 pid_t Panel::hostPid() const {
   const std::string owner = nameOwner(connection_, kWatcherName);
   if (owner.empty()) return 0;
-  GVariant* reply = callBus(connection_, "GetConnectionUnixProcessID", g_variant_new("(s)", owner.c_str()), "(u)");
+  GVariant* reply =
+      callBus(connection_, "GetConnectionUnixProcessID", g_variant_new("(s)", owner.c_str()), "(u)");
   if (!reply) return 0;
   guint32 pid = 0;
   g_variant_get(reply, "(u)", &pid);
@@ -193,10 +193,10 @@ pid_t Panel::hostPid() const {
 
 std::vector<std::string> Panel::registeredItems() const {
   std::vector<std::string> items;
-  GVariant* reply = g_dbus_connection_call_sync(
-      connection_, kWatcherName, kWatcherPath, "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", kWatcherName, "RegisteredStatusNotifierItems"), G_VARIANT_TYPE("(v)"),
-      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  GVariant* reply =
+      g_dbus_connection_call_sync(connection_, kWatcherName, kWatcherPath, "org.freedesktop.DBus.Properties",
+                                  "Get", g_variant_new("(ss)", kWatcherName, "RegisteredStatusNotifierItems"),
+                                  G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
   if (!reply) return items;
   GVariant* value = nullptr;
   g_variant_get(reply, "(v)", &value);
@@ -253,10 +253,10 @@ BusMonitor::BusMonitor(const std::string& address) {
   g_variant_builder_init(&rules, G_VARIANT_TYPE("as"));
   g_variant_builder_add(&rules, "s", "type='method_call',interface='org.kde.StatusNotifierWatcher'");
   g_variant_builder_add(&rules, "s", "type='method_call',interface='com.canonical.dbusmenu'");
-  GVariant* reply = g_dbus_connection_call_sync(
-      connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Monitoring",
-      "BecomeMonitor", g_variant_new("(asu)", &rules, 0u), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
-      nullptr);
+  GVariant* reply = g_dbus_connection_call_sync(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus.Monitoring", "BecomeMonitor",
+                                                g_variant_new("(asu)", &rules, 0u), nullptr,
+                                                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
   if (!reply) throw std::runtime_error("cannot monitor the test bus");
   g_variant_unref(reply);
 }
@@ -280,9 +280,10 @@ GDBusMessage* BusMonitor::filter(GDBusConnection*, GDBusMessage* message, gboole
     auto* self = static_cast<BusMonitor*>(data);
     auto text = [](const char* s) { return std::string(s ? s : ""); };
     std::lock_guard lock(self->mutex_);
-    self->calls_.push_back({text(g_dbus_message_get_sender(message)), text(g_dbus_message_get_destination(message)),
-                            text(g_dbus_message_get_interface(message)), text(g_dbus_message_get_member(message)),
-                            std::chrono::steady_clock::now()});
+    self->calls_.push_back({text(g_dbus_message_get_sender(message)),
+                            text(g_dbus_message_get_destination(message)),
+                            text(g_dbus_message_get_interface(message)),
+                            text(g_dbus_message_get_member(message)), std::chrono::steady_clock::now()});
   }
   g_object_unref(message);
   return nullptr;
@@ -293,7 +294,8 @@ std::vector<BusMonitor::Call> BusMonitor::calls() const {
   return calls_;
 }
 
-std::size_t BusMonitor::registrations(const std::string& sender, std::chrono::steady_clock::time_point since) const {
+std::size_t BusMonitor::registrations(const std::string& sender,
+                                      std::chrono::steady_clock::time_point since) const {
   std::size_t n = 0;
   for (const Call& c : calls())
     n += c.sender == sender && c.member == "RegisterStatusNotifierItem" && c.at >= since;
@@ -322,10 +324,10 @@ std::pair<std::string, std::string> splitItem(const std::string& item) {
 
 std::string itemProperty(GDBusConnection* bus, const std::string& item, const std::string& name) {
   auto [service, path] = splitItem(item);
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, service.c_str(), path.c_str(), "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", "org.kde.StatusNotifierItem", name.c_str()), G_VARIANT_TYPE("(v)"),
-      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  GVariant* reply =
+      g_dbus_connection_call_sync(bus, service.c_str(), path.c_str(), "org.freedesktop.DBus.Properties",
+                                  "Get", g_variant_new("(ss)", "org.kde.StatusNotifierItem", name.c_str()),
+                                  G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
   if (!reply) return {};
   GVariant* value = nullptr;
   g_variant_get(reply, "(v)", &value);
@@ -340,7 +342,9 @@ std::string itemProperty(GDBusConnection* bus, const std::string& item, const st
 
 namespace {
 
-std::string menuPath(GDBusConnection* bus, const std::string& item) { return itemProperty(bus, item, "Menu"); }
+std::string menuPath(GDBusConnection* bus, const std::string& item) {
+  return itemProperty(bus, item, "Menu");
+}
 
 }  // namespace
 
@@ -382,10 +386,10 @@ bool sendMenuEvent(GDBusConnection* bus, const std::string& item, int id, const 
   auto [service, path] = splitItem(item);
   const std::string menu = menuPath(bus, item);
   if (menu.empty()) return false;
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, service.c_str(), menu.c_str(), "com.canonical.dbusmenu", "Event",
-      g_variant_new("(isvu)", id, event.c_str(), g_variant_new_int32(0), 0u), nullptr, G_DBUS_CALL_FLAGS_NONE,
-      5000, nullptr, nullptr);
+  GVariant* reply =
+      g_dbus_connection_call_sync(bus, service.c_str(), menu.c_str(), "com.canonical.dbusmenu", "Event",
+                                  g_variant_new("(isvu)", id, event.c_str(), g_variant_new_int32(0), 0u),
+                                  nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
   if (reply) g_variant_unref(reply);
   return reply != nullptr;
 }
@@ -450,8 +454,8 @@ std::optional<Area> changedArea(const Screen& before, const Screen& after, int r
 }
 
 bool clickAt(int x, int y, int button) {
-  const std::string command = "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click " +
-                              std::to_string(button);
+  const std::string command =
+      "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click " + std::to_string(button);
   gint status = 0;
   return g_spawn_command_line_sync(command.c_str(), nullptr, nullptr, &status, nullptr) &&
          g_spawn_check_wait_status(status, nullptr);

@@ -91,7 +91,8 @@ class BusMonitor {
 
   std::vector<Call> calls() const;
   // RegisterStatusNotifierItem calls from `sender` since `since`.
-  std::size_t registrations(const std::string& sender, std::chrono::steady_clock::time_point since = {}) const;
+  std::size_t registrations(const std::string& sender,
+                            std::chrono::steady_clock::time_point since = {}) const;
   // The calls that `sender` made to tell a menu that it opens or was used
   // (AboutToShow, Event and their group forms).
   std::size_t menuCalls(const std::string& sender) const;
@@ -132,7 +133,8 @@ struct Screen {
 
   static Screen grab();
   // The whole screen, or `part` of it enlarged `zoom` times.
-  bool savePng(const std::filesystem::path& file, std::optional<Area> part = std::nullopt, int zoom = 1) const;
+  bool savePng(const std::filesystem::path& file, std::optional<Area> part = std::nullopt,
+               int zoom = 1) const;
 };
 // Where `after` differs from `before` within the top `rows` rows.
 std::optional<Area> changedArea(const Screen& before, const Screen& after, int rows);

@@ -75,11 +75,15 @@ void checkTrayHost(Panel::Kind kind, AppOptions options, const Expected& expecte
   // The menu the host reads: the status texts, then the items, in order.
   ASSERT_TRUE(app.waitForLog("session: unknown → ok")) << app.output();
   std::vector<MenuEntry> menu;
-  ASSERT_TRUE(spinUntil([&] {
-    menu = trayMenu(bus, item());
-    return !menu.empty() && menu.front().label == expected.before.front() && menu.size() > expected.before.size() &&
-           menu[expected.before.size()].label.rfind("받은편지함 확인 ", 0) == 0;
-  }, 20s)) << ::testing::PrintToString(labels(menu));
+  ASSERT_TRUE(spinUntil(
+      [&] {
+        menu = trayMenu(bus, item());
+        return !menu.empty() && menu.front().label == expected.before.front() &&
+               menu.size() > expected.before.size() &&
+               menu[expected.before.size()].label.rfind("받은편지함 확인 ", 0) == 0;
+      },
+      20s))
+      << ::testing::PrintToString(labels(menu));
   std::vector<std::string> want = expected.before;
   want.push_back(menu[expected.before.size()].label);  // its relative time moves on
   want.insert(want.end(), expected.after.begin(), expected.after.end());
@@ -100,7 +104,8 @@ void checkTrayHost(Panel::Kind kind, AppOptions options, const Expected& expecte
   withIcon.savePng(screenshotFolder() / (shots + "-icon.png"));
   auto icon = changedArea(empty, withIcon, 64);
   ASSERT_TRUE(icon) << "the panel shows no icon";
-  withIcon.savePng(screenshotFolder() / (shots + "-icon-zoomed.png"), Area{std::max(0, icon->x - 100), 0, 240, 40}, 4);
+  withIcon.savePng(screenshotFolder() / (shots + "-icon-zoomed.png"),
+                   Area{std::max(0, icon->x - 100), 0, 240, 40}, 4);
   const std::string hostName = nameOwner(bus, "org.kde.StatusNotifierWatcher");
   const std::size_t menuCalls = monitor.menuCalls(hostName);
   for (int button : {1, 3}) {
@@ -112,12 +117,17 @@ void checkTrayHost(Panel::Kind kind, AppOptions options, const Expected& expecte
 
   // A message arrives while the menu is open: the inbox line changes in
   // place (the same entries), and the host shows it.
-  app.page().sendEvent({{"type", "message"}, {"thread", "34028236690000000006"}, {"text", "hi"}, {"id", "tray.1"}});
+  app.page().sendEvent(
+      {{"type", "message"}, {"thread", "34028236690000000006"}, {"text", "hi"}, {"id", "tray.1"}});
   std::vector<MenuEntry> changed;
-  ASSERT_TRUE(spinUntil([&] {
-    changed = trayMenu(bus, item());
-    return changed.size() == menu.size() && changed[expected.before.size()].label.ends_with("안 읽은 대화 3");
-  }, 20s)) << ::testing::PrintToString(labels(changed));
+  ASSERT_TRUE(spinUntil(
+      [&] {
+        changed = trayMenu(bus, item());
+        return changed.size() == menu.size() &&
+               changed[expected.before.size()].label.ends_with("안 읽은 대화 3");
+      },
+      20s))
+      << ::testing::PrintToString(labels(changed));
   for (std::size_t i = 0; i < menu.size(); ++i) EXPECT_EQ(changed[i].id, menu[i].id) << i;
   spinFor(1s);
   Screen::grab().savePng(screenshotFolder() / (shots + "-menu.png"));

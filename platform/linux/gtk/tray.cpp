@@ -142,11 +142,10 @@ struct TrayIcon::Impl {
     }
     std::vector<MenuItem> next = menuItems(in);
     if (next == items) return;
-    const bool sameShape = std::equal(next.begin(), next.end(), items.begin(), items.end(),
-                                      [](const MenuItem& a, const MenuItem& b) {
-                                        return a.kind == b.kind && a.action == b.action &&
-                                               a.accelerator == b.accelerator;
-                                      });
+    const bool sameShape = std::equal(
+        next.begin(), next.end(), items.begin(), items.end(), [](const MenuItem& a, const MenuItem& b) {
+          return a.kind == b.kind && a.action == b.action && a.accelerator == b.accelerator;
+        });
     items = std::move(next);
     if (sameShape) {
       updateMenu();
