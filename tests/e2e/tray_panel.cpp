@@ -102,6 +102,36 @@ std::string nameOwner(GDBusConnection* bus, const std::string& name) {
   return out;
 }
 
+PrivateDisplay::PrivateDisplay() {
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_SILENCE);
+  g_subprocess_launcher_take_fd(launcher, fds[1], 3);  // Xvfb writes its display number there
+  g_subprocess_launcher_set_child_setup(
+      launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, nullptr);
+  server_ = g_subprocess_launcher_spawn(launcher, nullptr, "Xvfb", "-displayfd", "3", "-screen", "0",
+                                        "1280x1024x24", "-nolisten", "tcp", nullptr);
+  g_object_unref(launcher);
+  std::string number;
+  char c;
+  while (server_ && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(fds[0]);
+  if (!server_ || number.empty()) throw std::runtime_error("cannot start Xvfb");
+  if (const char* display = std::getenv("DISPLAY")) previous_ = display;
+  g_setenv("DISPLAY", (":" + number).c_str(), TRUE);
+}
+
+PrivateDisplay::~PrivateDisplay() {
+  if (previous_.empty()) {
+    g_unsetenv("DISPLAY");
+  } else {
+    g_setenv("DISPLAY", previous_.c_str(), TRUE);
+  }
+  g_subprocess_send_signal(server_, SIGTERM);  // our child until reaped
+  g_subprocess_wait(server_, nullptr, nullptr);
+  g_object_unref(server_);
+}
+
 Panel::Panel(Kind kind, std::string busAddress) : kind_(kind), bus_(std::move(busAddress)) {
   connection_ = connectTo(bus_);
   if (!connection_) throw std::runtime_error("cannot connect to the test bus");
@@ -418,6 +448,19 @@ Screen Screen::grab() {
   }
   XCloseDisplay(d);
   return screen;
+}
+
+Screen Screen::grabSettled(int rows, std::chrono::milliseconds limit) {
+  Screen last = grab();
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    spinFor(300ms);
+    Screen next = grab();
+    const bool same = !changedArea(last, next, rows);
+    last = std::move(next);
+    if (same) break;
+  }
+  return last;
 }
 
 bool Screen::savePng(const fs::path& file, std::optional<Area> part, int zoom) const {

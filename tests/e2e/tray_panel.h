@@ -30,6 +30,21 @@
 
 namespace corvid::testing {
 
+// An X display of our own (Xvfb), so that no other test's windows show in
+// the panel's screenshots or take its clicks; DISPLAY names it while it
+// lives, for this process and the processes it starts.
+class PrivateDisplay {
+ public:
+  PrivateDisplay();
+  ~PrivateDisplay();
+  PrivateDisplay(const PrivateDisplay&) = delete;
+  PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+
+ private:
+  GSubprocess* server_ = nullptr;
+  std::string previous_;
+};
+
 class Panel {
  public:
   enum class Kind { xfce, lxqt };
@@ -132,6 +147,9 @@ struct Screen {
   std::vector<unsigned char> rgb;
 
   static Screen grab();
+  // Grabs until the top `rows` rows stay the same for a moment (a panel
+  // that has finished drawing), at most for `limit`.
+  static Screen grabSettled(int rows, std::chrono::milliseconds limit = 5s);
   // The whole screen, or `part` of it enlarged `zoom` times.
   bool savePng(const std::filesystem::path& file, std::optional<Area> part = std::nullopt,
                int zoom = 1) const;

@@ -40,13 +40,13 @@ struct Expected {
 // Checks corvid in the tray of `kind`; screenshots are named after `shots`.
 void checkTrayHost(Panel::Kind kind, AppOptions options, const Expected& expected, const std::string& shots) {
   if (auto missing = Panel::missing(kind)) GTEST_SKIP() << *missing << " is not installed";
+  PrivateDisplay display;
   AppHarness app(options);
   BusMonitor monitor(app.busAddress());
   Panel panel(kind, app.busAddress());
   ASSERT_TRUE(panel.start()) << panel.output();
   const pid_t host = panel.hostPid();
-  spinFor(1500ms);  // the empty panel has drawn itself
-  const Screen empty = Screen::grab();
+  const Screen empty = Screen::grabSettled(64);
 
   app.start();
   const auto started = Clock::now();
@@ -100,7 +100,7 @@ void checkTrayHost(Panel::Kind kind, AppOptions options, const Expected& expecte
   ASSERT_TRUE(app.waitUntil([&] { return app.windowsShown("Corvid") == 0; }));
 
   // The icon is drawn in the panel; a click on it opens the menu.
-  const Screen withIcon = Screen::grab();
+  const Screen withIcon = Screen::grabSettled(64);
   withIcon.savePng(screenshotFolder() / (shots + "-icon.png"));
   auto icon = changedArea(empty, withIcon, 64);
   ASSERT_TRUE(icon) << "the panel shows no icon";
