@@ -158,7 +158,7 @@ struct Screen {
 std::optional<Area> changedArea(const Screen& before, const Screen& after, int rows);
 // Clicks `button` at a point of the screen (xdotool).
 bool clickAt(int x, int y, int button);
-// The folder for screenshots: build/screenshots.
+// The folder for screenshots: "screenshots" in the build folder.
 std::filesystem::path screenshotFolder();
 
 }  // namespace corvid::testing

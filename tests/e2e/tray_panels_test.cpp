@@ -5,7 +5,8 @@
 // watcher, its exported menu carries the status texts and the items in
 // order, a click on the icon opens the menu, and a panel that is killed and
 // started again gets exactly one new registration. Screenshots of the
-// panel with the icon and with the open menu go to build/screenshots.
+// panel with the icon and with the open menu go to the build folder's
+// screenshots folder (build/debug/screenshots).
 #include <gtest/gtest.h>
 
 #include <algorithm>
