@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <nlohmann/json.hpp>
 
 namespace corvid {
@@ -58,12 +59,17 @@ Outbox::Outbox(DurableFile& file, ActivityLog& log, Time now) : file_(file), log
   // Limits hold for what was read, too: hand edits may have exceeded them.
   bool changed = dropped > 0;
   changed = dropIf([&](const OutboxEntry& e) { return now - e.queuedAt > kMaxAge; }, "expired") || changed;
+  std::map<std::string, std::size_t> surplus;
   for (const auto& target : targets()) {
-    while (size(target) > kMaxPerTarget) {
-      drop(front(target)->id, "overflow");
-      changed = false;  // drop() saved already
-    }
+    if (std::size_t n = size(target); n > kMaxPerTarget) surplus[target] = n - kMaxPerTarget;
   }
+  changed = dropIf(
+                [&](const OutboxEntry& e) {
+                  auto it = surplus.find(e.target);
+                  return it != surplus.end() && it->second > 0 && it->second-- > 0;
+                },
+                "overflow") ||
+            changed;
   if (changed) save();
 }
 
