@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/http.h"
@@ -18,6 +19,7 @@
 #include "base/settings.h"
 #include "base/task.h"
 #include "base/time.h"
+#include "push/ntfy.h"
 #include "push/relay.h"
 
 namespace corvid {
@@ -56,6 +58,9 @@ class PushClient : public ObservableObject {
     // Formats the time of the test note; none: the shared formatter in the
     // system's time zone.
     const KoreanTimeFormat* timeFormat = nullptr;
+    // The watched service's web origin; ntfy notifications open its
+    // conversations when tapped.
+    std::string serviceOrigin = "https://www.instagram.com";
   };
 
   explicit PushClient(Dependencies deps);
@@ -70,6 +75,15 @@ class PushClient : public ObservableObject {
   const std::optional<std::string>& deliveryProblem() const { return deliveryProblem_; }
   const std::optional<Time>& lastPushAt() const { return lastPushAt_; }
   int sentCount() const { return sentCount_; }
+  // The ntfy topic URL ("" for none) and its access token ("" for none).
+  const std::string& ntfyTopicURL() const { return ntfyTopicURL_; }
+  const std::string& ntfyAccessToken() const { return ntfyAccessToken_; }
+  // Outcome of the test notification sent to ntfy alone.
+  const std::optional<Note>& ntfyTestNote() const { return ntfyTestNote_; }
+  // The failure text of the last publish to ntfy; none once one succeeds.
+  const std::optional<std::string>& ntfyProblem() const { return ntfyProblem_; }
+  // A usable topic is set: ntfy is a delivery target.
+  bool hasNtfyTopic() const { return ntfyTopic().has_value(); }
   // Not published: the failure text of the first phone that failed in the
   // most recent fan-out.
   const std::optional<std::string>& lastFailure() const { return lastFailure_; }
@@ -81,6 +95,13 @@ class PushClient : public ObservableObject {
   void setServerURL(std::string url);
   // Replaces the pairings and persists them under "pushPairings" at once.
   void setPairings(std::vector<Pairing> pairings);
+  // Stores a usable topic URL under "ntfyTopicURL" (trimmed), or removes the
+  // key for an empty text. Anything else is not stored and answers false.
+  // A different topic clears the ntfy problem.
+  bool setNtfyTopicURL(std::string_view url);
+  // Stores the token under "ntfyAccessToken" (trimmed), or removes the key
+  // for an empty text. A different token clears the ntfy problem.
+  void setNtfyAccessToken(std::string_view token);
 
   // The "pushPairings" encoding: a JSON array of objects with "secret",
   // "deviceModel", "environment" and "pairedAt" (seconds since 2001-01-01
@@ -96,10 +117,11 @@ class PushClient : public ObservableObject {
   Task<bool> pair(std::string typedCode);
 
   // Sends one notification to `target`, or to every pairing (a snapshot
-  // taken now), one request at a time in pairing order. A negative `badge`
-  // and an empty `collapseId` are left out of the body. Pairings the server
-  // answers with 401 or 410 are removed. Answers the number of phones
-  // reached.
+  // taken now), one request at a time in pairing order, and then, without a
+  // `target` and for the kinds ntfy takes, to the ntfy topic. A negative
+  // `badge` and an empty `collapseId` are left out of the relay's body.
+  // Pairings the server answers with 401 or 410 are removed; the topic is
+  // never removed. Answers the number of phones reached (ntfy counts as one).
   Task<int> push(std::string kind, std::string title, std::string body, std::string threadKey,
                  std::string username, int badge, std::string collapseId,
                  std::optional<Pairing> target = std::nullopt);
@@ -108,8 +130,19 @@ class PushClient : public ObservableObject {
   // server answered, and sets the pairing note.
   Task<void> unpair(Pairing pairing);
 
-  // Sends the test notification to every pairing and reports in `testNote`.
+  // Sends the test notification to every pairing and the ntfy topic and
+  // reports in `testNote`.
   Task<void> sendTest();
+  // Sends the test notification to the ntfy topic alone and reports in
+  // `ntfyTestNote`.
+  Task<void> sendNtfyTest();
+
+  // One publish to the ntfy topic: POST the JSON body to the server's root,
+  // with the access token as bearer token when one is set. Sets or clears
+  // the ntfy problem (a cancelled request leaves it). Answers the response's
+  // JSON object on status 200, else an error (code -2 when no usable topic
+  // is set).
+  Task<RelayResult> publishToNtfy(JsonObject body);
 
   // One relay request: POST `path` on the server URL with `body` as compact
   // JSON and, when given, `secret` as bearer token. Sets or clears the
@@ -122,6 +155,11 @@ class PushClient : public ObservableObject {
  private:
   std::string computerLabel() const;
   void removePairings(const std::string& secret);
+  std::optional<ntfy::Topic> ntfyTopic() const;
+  Task<int> fanOut(std::string kind, std::string title, std::string body, std::string threadKey,
+                   std::string username, int badge, std::string collapseId, std::vector<Pairing> targets,
+                   bool toNtfy);
+  Note sentNote(int reached, const std::optional<std::string>& fallbackFailure) const;
 
   Dependencies deps_;
   Published<std::string> serverURL_;
@@ -133,6 +171,10 @@ class PushClient : public ObservableObject {
   Published<std::optional<std::string>> deliveryProblem_{*this, std::nullopt};
   Published<std::optional<Time>> lastPushAt_{*this, std::nullopt};
   Published<int> sentCount_{*this, 0};
+  Published<std::string> ntfyTopicURL_;
+  Published<std::string> ntfyAccessToken_;
+  Published<std::optional<Note>> ntfyTestNote_{*this, std::nullopt};
+  Published<std::optional<std::string>> ntfyProblem_{*this, std::nullopt};
   std::optional<std::string> lastFailure_;
 };
 

@@ -2,6 +2,7 @@
 // unpairing and the test notification.
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "base/korean_time.h"
 #include "push/push_client.h"
@@ -17,6 +18,24 @@ constexpr const char* kPost = "POST";
 template <class T>
 void update(Published<T>& property, T value) {
   if (property.get() != value) property = std::move(value);
+}
+
+// A JSON POST to `url` with `bearer` as token when given; the serialiser's
+// error when the body cannot be written (text that is not UTF-8).
+std::variant<HttpRequest, RelayError> jsonPost(std::string url, JsonObject body,
+                                                 const std::optional<std::string>& bearer, Duration timeout) {
+  HttpRequest http;
+  http.method = kPost;
+  http.url = std::move(url);
+  http.timeout = timeout;
+  try {
+    http.body = nlohmann::json(std::move(body)).dump();
+  } catch (const nlohmann::json::exception& e) {
+    return RelayError{"json", e.id, e.what()};
+  }
+  http.headers.emplace_back("Content-Type", "application/json");
+  if (bearer) http.headers.emplace_back("Authorization", "Bearer " + *bearer);
+  return http;
 }
 
 }  // namespace
@@ -40,18 +59,11 @@ Task<RelayResult> PushClient::request(std::string path, std::string method, std:
   if (!url) {
     co_return RelayError{"push", RelayError::kUnusableServerURL, std::string(relay::kBadServerURLText)};
   }
-  HttpRequest http;
+  auto prepared = jsonPost(std::move(*url), std::move(body), secret, deps_.requestTimeout);
+  // Text that is not UTF-8: nothing is sent, no problem text changes.
+  if (auto* error = std::get_if<RelayError>(&prepared)) co_return std::move(*error);
+  HttpRequest http = std::get<HttpRequest>(std::move(prepared));
   http.method = std::move(method);
-  http.url = std::move(*url);
-  http.timeout = deps_.requestTimeout;
-  try {
-    http.body = nlohmann::json(std::move(body)).dump();
-  } catch (const nlohmann::json::exception& e) {
-    // Text that is not UTF-8: nothing is sent, no problem text changes.
-    co_return RelayError{"json", e.id, e.what()};
-  }
-  http.headers.emplace_back("Content-Type", "application/json");
-  if (secret) http.headers.emplace_back("Authorization", "Bearer " + *secret);
 
   HttpResult result = co_await deps_.transport.send(std::move(http));
 
@@ -71,6 +83,36 @@ Task<RelayResult> PushClient::request(std::string path, std::string method, std:
     }
   }
   if (status != 200) co_return relay::statusError(status, answer);
+  co_return std::move(answer);
+}
+
+Task<RelayResult> PushClient::publishToNtfy(JsonObject body) {
+  auto topic = ntfyTopic();
+  if (!topic) co_return RelayError{"push", RelayError::kUnusableServerURL, std::string(ntfy::kInvalidURLText)};
+  std::optional<std::string> token;
+  // A token that cannot travel in a header line is left out; the server
+  // then answers as it does without one.
+  if (relay::usableSecret(ntfyAccessToken_.get())) token = ntfyAccessToken_.get();
+  auto prepared = jsonPost(topic->endpoint, std::move(body), token, deps_.requestTimeout);
+  if (auto* error = std::get_if<RelayError>(&prepared)) co_return std::move(*error);
+
+  HttpResult result = co_await deps_.transport.send(std::get<HttpRequest>(std::move(prepared)));
+
+  if (!result.response) {
+    RelayError error{"push", RelayError::kNoResponse, relay::unreachableText(result.failure)};
+    if (result.failure.kind != HttpFailureKind::cancelled) {
+      update(ntfyProblem_, std::optional(ntfy::failureText(error)));
+    }
+    co_return error;
+  }
+  const int status = result.response->status;
+  JsonObject answer = relay::responseObject(result.response->body);
+  if (status != 200) {
+    RelayError error = relay::statusError(status, answer);
+    update(ntfyProblem_, std::optional(ntfy::failureText(error)));
+    co_return error;
+  }
+  update(ntfyProblem_, std::optional<std::string>());
   co_return std::move(answer);
 }
 
@@ -128,8 +170,24 @@ Task<int> PushClient::push(std::string kind, std::string title, std::string body
                            std::string username, int badge, std::string collapseId,
                            std::optional<Pairing> target) {
   std::vector<Pairing> targets = target ? std::vector<Pairing>{std::move(*target)} : pairings_.get();
-  if (targets.empty()) co_return 0;
+  const bool toNtfy = !target && ntfy::delivers(kind) && hasNtfyTopic();
+  Task<int> sent = fanOut(std::move(kind), std::move(title), std::move(body), std::move(threadKey),
+                          std::move(username), badge, std::move(collapseId), std::move(targets), toNtfy);
+  co_return co_await std::move(sent);
+}
 
+Task<int> PushClient::fanOut(std::string kind, std::string title, std::string body, std::string threadKey,
+                             std::string username, int badge, std::string collapseId, std::vector<Pairing> targets,
+                             bool toNtfy) {
+  if (targets.empty() && !toNtfy) co_return 0;
+
+  // Made now, before the first request: later changes of the settings do
+  // not change what this fan-out sends.
+  std::optional<JsonObject> ntfyBody;
+  if (toNtfy) {
+    ntfyBody = ntfy::publishBody(*ntfyTopic(), kind, title, body,
+                                 ntfy::conversationURL(deps_.serviceOrigin, threadKey));
+  }
   JsonObject payload{{"kind", kind},
                      {"title", std::move(title)},
                      {"body", std::move(body)},
@@ -150,13 +208,25 @@ Task<int> PushClient::push(std::string kind, std::string title, std::string body
     failures.push_back(relay::deliveryFailureText(result.error()));
     if (result.error().code == 401 || result.error().code == 410) removePairings(t.secret);
   }
+  // ntfy comes after the pairings; a failure never removes the topic, which
+  // is the user's own setting.
+  if (ntfyBody) {
+    Task<RelayResult> publish = publishToNtfy(std::move(*ntfyBody));
+    RelayResult result = co_await std::move(publish);
+    if (result) {
+      ++reached;
+    } else {
+      failures.push_back(ntfy::failureText(result.error()));
+    }
+  }
 
+  const std::size_t count = targets.size() + (toNtfy ? 1 : 0);
   if (reached > 0) sentCount_ = sentCount_.get() + reached;
   if (reached > 0 && kind == "message") lastPushAt_ = deps_.clock.now();
   lastFailure_ = failures.empty() ? std::nullopt : std::optional(failures.front());
 
-  std::string line = "push: " + kind + " sent " + std::to_string(reached) + "/" +
-                     std::to_string(targets.size()) + " badge " + std::to_string(badge);
+  std::string line = "push: " + kind + " sent " + std::to_string(reached) + "/" + std::to_string(count) +
+                     " badge " + std::to_string(badge);
   if (!failures.empty()) line += " failures " + std::to_string(failures.size());
   deps_.log.log(line);
   co_return reached;
@@ -171,8 +241,14 @@ Task<void> PushClient::unpair(Pairing pairing) {
   deps_.log.log("push: unpaired, pairings " + std::to_string(pairings_->size()));
 }
 
+PushClient::Note PushClient::sentNote(int reached, const std::optional<std::string>& failure) const {
+  if (reached == 0) return Note{failure.value_or("보내지 못했습니다."), true};
+  const KoreanTimeFormat& format = deps_.timeFormat ? *deps_.timeFormat : KoreanTimeFormat::shared();
+  return Note{"보냈습니다 (" + format.clockTime(deps_.clock.now()) + ")", false};
+}
+
 Task<void> PushClient::sendTest() {
-  if (pairings_->empty()) {
+  if (pairings_->empty() && !hasNtfyTopic()) {
     testNote_ = Note{"연결된 iPhone이 없습니다.", true};
     co_return;
   }
@@ -180,12 +256,19 @@ Task<void> PushClient::sendTest() {
   Task<int> fanOut =
       push("test", "Corvid 시험 알림", computerLabel() + "에서 보낸 시험 알림입니다", "", "", -1, "");
   int reached = co_await std::move(fanOut);
-  if (reached == 0) {
-    testNote_ = Note{lastFailure_.value_or("보내지 못했습니다."), true};
-  } else {
-    const KoreanTimeFormat& format = deps_.timeFormat ? *deps_.timeFormat : KoreanTimeFormat::shared();
-    testNote_ = Note{"보냈습니다 (" + format.clockTime(deps_.clock.now()) + ")", false};
+  testNote_ = sentNote(reached, lastFailure_);
+}
+
+Task<void> PushClient::sendNtfyTest() {
+  if (!hasNtfyTopic()) {
+    ntfyTestNote_ = Note{std::string(ntfy::kInvalidURLText), true};
+    co_return;
   }
+  ntfyTestNote_ = Note{"보내는 중…", false};
+  Task<int> publish =
+      fanOut("test", "Corvid 시험 알림", computerLabel() + "에서 보낸 시험 알림입니다", "", "", -1, "", {}, true);
+  int reached = co_await std::move(publish);
+  ntfyTestNote_ = sentNote(reached, lastFailure_);
 }
 
 }  // namespace corvid

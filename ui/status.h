@@ -47,11 +47,13 @@ struct StatusLineInputs {
   int unread = 0;
   std::size_t pairingCount = 0;
   std::optional<Time> lastPushAt;
+  bool hasNtfyTopic = false;
 };
 StatusLineInputs statusLineInputs(const Watcher& watcher);
 
 // Zero to two lines: the inbox line (after a read, while not logged out),
-// then the phone line (while a phone is paired).
+// then the phone line (while a phone is paired or an ntfy topic is set:
+// "iPhone 1대 연결됨 · ntfy", "ntfy로 알림").
 std::vector<std::string> statusLines(const StatusLineInputs& in, Time now,
                                      const KoreanTimeFormat& format = KoreanTimeFormat::shared());
 
