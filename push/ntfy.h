@@ -56,8 +56,13 @@ inline constexpr std::string_view kUnauthorizedText = "ntfy 주제에 보낼 권
 // "too often" text, anything else the error's own message.
 std::string failureText(const RelayError& error);
 
-// Failures worth trying again: no response, 408, 429 and every 5xx.
+// Failures worth trying again: no response, 408, 429 and every 5xx. Any
+// other failure is final for the notification; the topic stays either way.
 bool isTransient(const RelayError& error);
+
+// The outbox's name for the ntfy target: the topic and its token are
+// settings, so the name carries neither.
+inline constexpr std::string_view kOutboxTarget = "ntfy";
 
 // Fills `out` with `size` random bytes.
 using RandomBytes = std::function<void(unsigned char* out, std::size_t size)>;

@@ -34,7 +34,26 @@ PushClient::PushClient(Dependencies deps)
       serverURL_(*this, storedServerURL(deps_)),
       pairings_(*this, storedPairings(deps_)),
       ntfyTopicURL_(*this, deps_.settings.stringValue(kNtfyTopicKey).value_or("")),
-      ntfyAccessToken_(*this, deps_.settings.stringValue(kNtfyTokenKey).value_or("")) {}
+      ntfyAccessToken_(*this, deps_.settings.stringValue(kNtfyTokenKey).value_or("")) {
+  if (!deps_.scheduler) return;
+  outbox_ = std::make_unique<Outbox>(deps_.outboxFile ? *deps_.outboxFile : memoryOutbox_, deps_.log,
+                                     deps_.clock.now());
+  outbox_->onChange = [this] {
+    const int waiting = static_cast<int>(outbox_->size());
+    if (waitingCount_.get() != waiting) waitingCount_ = waiting;
+  };
+  // Nothing waits for a phone that is no longer paired.
+  dropUnknownTargets();
+  waitingCount_ = static_cast<int>(outbox_->size());
+  // What was waiting when Corvid last ended goes out again now.
+  if (outbox_->size() > 0) {
+    deps_.scheduler->post([this, alive = std::weak_ptr<bool>(alive_)] {
+      if (alive.lock()) retryWaiting();
+    });
+  }
+}
+
+PushClient::~PushClient() { *alive_ = false; }
 
 std::optional<ntfy::Topic> PushClient::ntfyTopic() const {
   if (ntfyTopicURL_->empty()) return std::nullopt;
@@ -52,6 +71,12 @@ bool PushClient::setNtfyTopicURL(std::string_view url) {
   }
   ntfyTopicURL_ = std::move(text);
   ntfyProblem_ = std::nullopt;
+  const std::string reference(ntfy::kOutboxTarget);
+  if (outbox_ && ntfyTopicURL_->empty()) {
+    outbox_->dropTarget(reference, "ntfy off");  // nobody subscribes any more
+  } else {
+    retryNow(reference);  // a corrected address may reach the server
+  }
   return true;
 }
 
@@ -65,6 +90,7 @@ void PushClient::setNtfyAccessToken(std::string_view token) {
   }
   ntfyAccessToken_ = std::move(text);
   ntfyProblem_ = std::nullopt;
+  retryNow(std::string(ntfy::kOutboxTarget));  // a corrected token may be let in
 }
 
 void PushClient::setServerURL(std::string url) {
@@ -74,6 +100,8 @@ void PushClient::setServerURL(std::string url) {
   if (changed) {
     connectionProblem_ = std::nullopt;
     deliveryProblem_ = std::nullopt;
+    // A corrected address may reach a server that the old one did not.
+    retryWaiting();
   }
 }
 
@@ -84,6 +112,7 @@ void PushClient::setPairings(std::vector<Pairing> pairings) {
   } else {
     deps_.settings.remove(kPairingsKey);
   }
+  dropUnknownTargets();
 }
 
 std::optional<std::string> PushClient::encodePairings(const std::vector<Pairing>& pairings) {

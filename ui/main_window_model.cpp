@@ -213,6 +213,7 @@ MainWindowInputs mainWindowInputs(const Watcher& w) {
   in.hasNtfyTopic = p.hasNtfyTopic();
   in.ntfyTestNote = p.ntfyTestNote();
   in.desktopMessageNotifications = w.desktopMessageNotifications();
+  in.waiting = p.waitingCount();
   return in;
 }
 
@@ -228,8 +229,9 @@ MainWindowModel mainWindowModel(const MainWindowInputs& in, const MainWindowView
   m.title = statusTitle(in.health);
   m.detail = windowDetail(in.health);
   m.statusLines = statusLines(
-      {in.lastReadAt, in.sessionState, in.igBadge, in.unread, pairings, in.lastPushAt, in.hasNtfyTopic}, now,
-      format);
+      {in.lastReadAt, in.sessionState, in.igBadge, in.unread, pairings, in.lastPushAt, in.waiting,
+       in.hasNtfyTopic},
+      now, format);
   m.actions = statusActionArea(in.health, in.launchAtLogin);
 
   for (const auto& p : in.pairings) m.pairingRows.push_back(pairingRow(p, format));

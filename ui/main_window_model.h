@@ -263,6 +263,7 @@ struct MainWindowInputs {
   bool hasNtfyTopic = false;
   std::optional<PushClient::Note> ntfyTestNote;
   bool desktopMessageNotifications = false;
+  int waiting = 0;
 };
 MainWindowInputs mainWindowInputs(const Watcher& watcher);
 

@@ -115,9 +115,8 @@ Tint statusTint(const Health& h) {
 
 StatusLineInputs statusLineInputs(const Watcher& w) {
   const PushClient& push = w.push();
-  return {w.lastReadAt(), w.sessionState(),       w.igBadge(),
-          w.unread(),     push.pairings().size(), push.lastPushAt(),
-          push.hasNtfyTopic()};
+  return {w.lastReadAt(),          w.sessionState(),  w.igBadge(),         w.unread(),
+          push.pairings().size(), push.lastPushAt(), push.waitingCount(), push.hasNtfyTopic()};
 }
 
 std::vector<std::string> statusLines(const StatusLineInputs& in, Time now, const KoreanTimeFormat& format) {
@@ -137,6 +136,9 @@ std::vector<std::string> statusLines(const StatusLineInputs& in, Time now, const
     }
     if (in.lastPushAt) line += " · 마지막 알림 " + relativeTime(in.lastPushAt, now, format);
     lines.push_back(std::move(line));
+  }
+  if (in.waiting > 0) {
+    lines.push_back("보내지 못한 알림 " + std::to_string(in.waiting) + "개 · 연결되면 다시 보냅니다");
   }
   return lines;
 }

@@ -24,8 +24,10 @@ TEST(NtfyPublish, MessagesArriveAsJsonOverHttpsAndRefusalsBecomeTheirTexts) {
   MemorySettings settings;
   MemoryLog log;
   SystemClock clock;
-  PushClient client({settings, log, clock, transport, [] { return std::string("노트북"); }, "https://relay.invalid",
-                     std::chrono::seconds(15), nullptr, "https://ig.test"});
+  PushClient::Dependencies deps{settings, log, clock, transport, [] { return std::string("노트북"); },
+                                "https://relay.invalid"};
+  deps.serviceOrigin = "https://ig.test";
+  PushClient client(std::move(deps));
   ASSERT_TRUE(client.setNtfyTopicURL(ntfy.topicURL("corvid-abc")));
   client.setNtfyAccessToken("tk_right");
   auto push = [&] {

@@ -3,11 +3,13 @@
 // bodies, and what failures show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <set>
 
 #include "base/korean_time.h"
 #include "base/log.h"
+#include "base/durable_file.h"
 #include "base/settings.h"
 #include "base/virtual_loop.h"
 #include "push/ntfy.h"
@@ -28,13 +30,21 @@ struct Ntfy : ::testing::Test {
   MemoryLog log;
   FakeTransport transport{loop};
   KoreanTimeFormat utc{"UTC"};
+  MemoryDurableFile outbox;
   std::unique_ptr<PushClient> client;
 
-  PushClient& make(std::vector<std::string> secrets = {}) {
+  // With `durable`, passing failures wait in `outbox` and are sent again.
+  PushClient& make(std::vector<std::string> secrets = {}, bool durable = false) {
     transport.delay = 100ms;
-    client = std::make_unique<PushClient>(PushClient::Dependencies{
-        settings, log, loop, transport, [] { return std::string("테스트 PC"); }, "https://relay.test", 15s, &utc,
-        "https://ig.test"});
+    PushClient::Dependencies deps{settings, log, loop, transport, [] { return std::string("테스트 PC"); },
+                                  "https://relay.test", 15s, &utc};
+    deps.serviceOrigin = "https://ig.test";
+    if (durable) {
+      deps.scheduler = &loop;
+      deps.outboxFile = &outbox;
+      deps.random = [] { return 0.5; };
+    }
+    client = std::make_unique<PushClient>(std::move(deps));
     std::vector<PushClient::Pairing> pairings;
     for (auto& s : secrets) pairings.push_back({s, "iPhone", "production", loop.now()});
     client->setPairings(pairings);
@@ -185,4 +195,50 @@ TEST_F(Ntfy, FailuresShowTheirTextsKeepTheTopicAndClearOnSuccess) {
   EXPECT_EQ(transport.requests.back().url, "https://ntfy.test/");
   EXPECT_EQ(client->ntfyTestNote(), (PushClient::Note{"보냈습니다 (" + utc.clockTime(loop.now()) + ")", false}));
   EXPECT_FALSE(client->ntfyProblem());
+}
+
+TEST_F(Ntfy, PassingFailuresWaitInTheOutboxUnderTheirOwnNameAndGoOutInOrderOnRecovery) {
+  settings.setString("ntfyTopicURL", kTopic);
+  settings.setString("ntfyAccessToken", "tk_secret");
+  make({"s1"}, true);
+  answers(answer(200), answer(503, R"({"code":50301,"http":503,"error":"service unavailable"})"));
+  EXPECT_EQ(push("message", "F", "하나"), 1);  // the pairing has it; ntfy waits
+  EXPECT_EQ(push("message", "F", "둘"), 1);
+  EXPECT_EQ(client->waitingCount(), 2);
+  EXPECT_EQ(client->ntfyProblem(), "service unavailable");
+  // Named by a reference that carries neither the topic nor the token.
+  ASSERT_TRUE(outbox.text);
+  EXPECT_NE(outbox.text->find(R"("target":"ntfy")"), std::string::npos) << *outbox.text;
+  EXPECT_EQ(outbox.text->find("tk_secret"), std::string::npos);
+  EXPECT_EQ(outbox.text->find("corvid-abc123"), std::string::npos);
+
+  // A refusal is not tried again and never costs the topic.
+  answers(answer(200), answer(403, R"({"code":40301,"http":403,"error":"forbidden"})"));
+  loop.advance(70s);
+  EXPECT_EQ(client->waitingCount(), 0);
+  EXPECT_GE(std::count(log.lines.begin(), log.lines.end(), "push: dropped message HTTP 403"), 1);
+  EXPECT_TRUE(client->hasNtfyTopic());
+
+  // Down again, then back: everything waiting arrives once, in order.
+  answers(answer(200), noAnswer(HttpFailureKind::timedOut));
+  push("message", "F", "셋");
+  push("message", "F", "넷");
+  loop.advance(5s);
+  answers(answer(200), answer(200));
+  transport.requests.clear();
+  loop.advance(70s);
+  std::vector<std::string> published;
+  for (const auto& r : transport.requests) {
+    if (r.url.starts_with("https://ntfy.test")) published.push_back(jsonOf(r)["message"]);
+  }
+  EXPECT_EQ(published, (std::vector<std::string>{"셋", "넷"}));
+  EXPECT_EQ(client->waitingCount(), 0);
+  EXPECT_FALSE(client->ntfyProblem());
+
+  // Turning ntfy off drops what waits for it.
+  answers(answer(200), answer(500));
+  push("message", "F", "다섯");
+  EXPECT_EQ(client->waitingCount(), 1);
+  client->setNtfyTopicURL("");
+  EXPECT_EQ(client->waitingCount(), 0);
 }

@@ -37,7 +37,7 @@ TEST(NtfyModels, ATopicCountsAsAPhoneAndItsProblemShows) {
   MenuInputs menu{Health::ok(), {}, true};
   EXPECT_TRUE(menuItems(menu)[2].enabled);  // title, separator, "시험 알림 보내기"
 
-  StatusLineInputs lines{std::nullopt, "ok", -1, 0, 0, std::nullopt, true};
+  StatusLineInputs lines{std::nullopt, "ok", -1, 0, 0, std::nullopt, 0, true};
   EXPECT_EQ(statusLines(lines, kNow, utc), std::vector<std::string>{"ntfy로 알림"});
   lines.pairingCount = 1;
   lines.lastPushAt = kNow - seconds(3);
