@@ -10,6 +10,7 @@
 #include "app/window_router.h"
 #include "platform/linux/gtk/main_window.h"
 #include "platform/linux/gtk/window_host.h"
+#include "platform_glib/test_support.h"
 #include "tests/watcher/fake_inbox.h"
 #include "tests/watcher/harness.h"
 
@@ -175,6 +176,16 @@ TEST_F(MainWindow, ANewTopicFillsTheFieldAndItsQrCodeReadsBackToTheUrl) {
   EXPECT_EQ(w.health(), Health::ok());  // the topic counts as a phone
   EXPECT_TRUE(gtk_widget_get_sensitive(widget("send-test")));
   ASSERT_TRUE(gtk_widget_is_visible(qr));
+  // Drawn once laid out at the code's full size.
+  GdkPixbuf* shown = gtk_image_get_pixbuf(GTK_IMAGE(qr));
+  ASSERT_TRUE(shown);
+  ASSERT_TRUE(spinUntil(
+      [&] {
+        settle();
+        return gtk_widget_get_allocated_width(qr) >= gdk_pixbuf_get_width(shown) &&
+               gtk_widget_get_allocated_height(qr) >= gdk_pixbuf_get_height(shown);
+      },
+      10s));
   EXPECT_EQ(decodeQr(qr), std::vector<std::string>{url});
 
   // Plain http to another computer: kept as typed, marked, not stored.
