@@ -22,14 +22,22 @@ std::string launchLine(const Watcher& w) {
 }
 
 NotificationRoute notificationRoute(std::string_view identifier) {
-  return identifier.starts_with("login") ? NotificationRoute::instagramLogin : NotificationRoute::main;
+  if (identifier.starts_with("login")) return NotificationRoute::instagramLogin;
+  if (identifier.starts_with("message")) return NotificationRoute::instagramInspect;
+  return NotificationRoute::main;
 }
 
 void openForNotification(WindowRouter& router, std::string_view identifier) {
-  if (notificationRoute(identifier) == NotificationRoute::instagramLogin) {
-    router.showInstagram(InstagramMode::login);
-  } else {
-    router.showMain();
+  switch (notificationRoute(identifier)) {
+    case NotificationRoute::instagramLogin:
+      router.showInstagram(InstagramMode::login);
+      break;
+    case NotificationRoute::instagramInspect:
+      router.showInstagram(InstagramMode::inspect);
+      break;
+    case NotificationRoute::main:
+      router.showMain();
+      break;
   }
 }
 

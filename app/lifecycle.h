@@ -37,11 +37,12 @@ inline bool opensMainWindowAtLaunch(bool setupComplete) { return !setupComplete;
 
 // --- notification clicks --------------------------------------------------
 
-enum class NotificationRoute { instagramLogin, main };
+enum class NotificationRoute { instagramLogin, instagramInspect, main };
 
 // Identifiers beginning with "login" (the lost-login notices, "login-<seconds>")
-// open the Instagram window for logging in; any other, the empty one too,
-// opens the main window.
+// open the Instagram window for logging in, those beginning with "message"
+// (the messages shown on the desktop) open it to look at the inbox; any
+// other, the empty one too, opens the main window.
 NotificationRoute notificationRoute(std::string_view identifier);
 void openForNotification(WindowRouter& router, std::string_view identifier);
 

@@ -20,7 +20,7 @@ endfunction()
 # the plain C++ libraries listed here; corvid_check_layering() fails the
 # configure step otherwise.
 set(CORVID_CORE_ALLOWED_LIBS nlohmann_json::nlohmann_json PkgConfig::SIGCXX
-    PkgConfig::URIPARSER ICU::i18n ICU::uc OpenSSL::Crypto Threads::Threads simdjson::simdjson)
+    PkgConfig::URIPARSER PkgConfig::QRENCODE ICU::i18n ICU::uc OpenSSL::Crypto Threads::Threads simdjson::simdjson)
 
 function(corvid_core_library name)
   corvid_library(${name} ${ARGN})

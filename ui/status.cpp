@@ -115,8 +115,8 @@ Tint statusTint(const Health& h) {
 
 StatusLineInputs statusLineInputs(const Watcher& w) {
   const PushClient& push = w.push();
-  return {w.lastReadAt(), w.sessionState(),       w.igBadge(),        w.unread(),
-          push.pairings().size(), push.lastPushAt(), push.waitingCount()};
+  return {w.lastReadAt(),          w.sessionState(),  w.igBadge(),         w.unread(),
+          push.pairings().size(), push.lastPushAt(), push.waitingCount(), push.hasNtfyTopic()};
 }
 
 std::vector<std::string> statusLines(const StatusLineInputs& in, Time now, const KoreanTimeFormat& format) {
@@ -126,8 +126,14 @@ std::vector<std::string> statusLines(const StatusLineInputs& in, Time now, const
     lines.push_back("받은편지함 확인 " + relativeTime(in.lastReadAt, now, format) + " · 안 읽은 대화 " +
                     std::to_string(count));
   }
-  if (in.pairingCount > 0) {
-    std::string line = "iPhone " + std::to_string(in.pairingCount) + "대 연결됨";
+  if (in.pairingCount > 0 || in.hasNtfyTopic) {
+    std::string line;
+    if (in.pairingCount == 0) {
+      line = "ntfy로 알림";
+    } else {
+      line = "iPhone " + std::to_string(in.pairingCount) + "대 연결됨";
+      if (in.hasNtfyTopic) line += " · ntfy";
+    }
     if (in.lastPushAt) line += " · 마지막 알림 " + relativeTime(in.lastPushAt, now, format);
     lines.push_back(std::move(line));
   }

@@ -63,4 +63,5 @@ TEST(NotificationClicks, IdentifiersBeginningWithLoginOpenTheLoginWindow) {
   EXPECT_EQ(notificationRoute("login"), NotificationRoute::instagramLogin);
   EXPECT_EQ(notificationRoute("Login-1"), NotificationRoute::main);
   EXPECT_EQ(notificationRoute(""), NotificationRoute::main);
+  EXPECT_EQ(notificationRoute("message-1764947250"), NotificationRoute::instagramInspect);
 }

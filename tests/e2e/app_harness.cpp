@@ -108,6 +108,7 @@ AppHarness::AppHarness(AppOptions options) {
     settings << "pushServerURL=" << relay_.origin() << "\npushPairings=" << pairings.dump() << "\n";
   }
   if (options.everWatched) settings << "everWatched=" << (*options.everWatched ? "true" : "false") << "\n";
+  for (const auto& line : options.settingsLines) settings << line << "\n";
 }
 
 AppHarness::~AppHarness() {

@@ -83,6 +83,8 @@ struct AppOptions {
   std::vector<std::string> pairingSecrets = {};
   // "everWatched", when given.
   std::optional<bool> everWatched = std::nullopt;
+  // More "key=value" lines for settings.ini.
+  std::vector<std::string> settingsLines = {};
 };
 
 class AppHarness {

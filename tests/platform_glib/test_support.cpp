@@ -150,4 +150,21 @@ GDBusMessage* BusStub::filter(GDBusConnection* connection, GDBusMessage* message
   return nullptr;
 }
 
+std::unique_ptr<BusStub> notificationServer(const std::string& address, const char* capability) {
+  return std::make_unique<BusStub>(
+      address, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+      R"(<node><interface name="org.freedesktop.Notifications">
+<method name="GetCapabilities"><arg type="as" direction="out"/></method><method name="GetServerInformation">
+<arg type="s" direction="out"/><arg type="s" direction="out"/><arg type="s" direction="out"/>
+<arg type="s" direction="out"/></method><method name="Notify"><arg type="s"/><arg type="u"/><arg type="s"/>
+<arg type="s"/><arg type="s"/><arg type="as"/><arg type="a{sv}"/><arg type="i"/><arg type="u" direction="out"/>
+</method></interface></node>)",
+      [capability, last = 0u](const std::string& method, GVariant*) mutable -> BusStub::Reply {
+        const char* capabilities[] = {capability, nullptr};
+        if (method == "GetCapabilities") return g_variant_new("(^as)", capabilities);
+        if (method == "GetServerInformation") return g_variant_new("(ssss)", "fake", "corvid", "1", "1.2");
+        return g_variant_new("(u)", ++last);
+      });
+}
+
 }  // namespace corvid::testing

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -91,5 +92,9 @@ class BusStub {
   mutable std::mutex mutex_;
   std::vector<Call> calls_;
 };
+
+// A desktop notification server (org.freedesktop.Notifications) on the bus
+// at `address` with one capability; it numbers the notifications from 1.
+std::unique_ptr<BusStub> notificationServer(const std::string& address, const char* capability);
 
 }  // namespace corvid::testing
