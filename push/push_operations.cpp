@@ -23,7 +23,7 @@ void update(Published<T>& property, T value) {
 
 std::string PushClient::computerLabel() const {
   std::string name = deps_.computerName ? deps_.computerName() : std::string();
-  return name.empty() ? "Mac" : name;
+  return name.empty() ? "PC" : name;
 }
 
 void PushClient::removePairings(const std::string& secret) {
