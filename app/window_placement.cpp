@@ -52,7 +52,8 @@ WindowFrameRect placeWindow(const std::optional<WindowFrameRect>& saved, Size pr
   f.height = side(saved ? saved->height : preferred.height, area.height - vertical, minimum.height);
   const int outerWidth = f.width + horizontal;
   const int outerHeight = f.height + vertical;
-  if (saved) {
+  // A frame wholly outside the area (its monitor is gone) keeps only its size.
+  if (saved && overlap(outer(*saved, insets), area) > 0) {
     f.x = within(saved->x, outerWidth, area.x, area.width);
     f.y = within(saved->y, outerHeight, area.y, area.height);
   } else {

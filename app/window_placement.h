@@ -40,7 +40,8 @@ std::optional<Rect> workAreaFor(const std::optional<WindowFrameRect>& frame, con
 //   than the area less the insets, and no smaller than `minimum` (a
 //   minimum larger than the area wins: the content cannot shrink further);
 // - position: the saved frame's corner moved just as far as needed to bring
-//   the whole outer frame into the area, else centred in the area. When
+//   the whole outer frame into the area; centred in the area when there
+//   is no saved frame or it lies wholly outside the area. When
 //   the frame is larger than the area its top-left corner stays in the
 //   area, so the title bar can be reached.
 WindowFrameRect placeWindow(const std::optional<WindowFrameRect>& saved, Size preferred, Size minimum,

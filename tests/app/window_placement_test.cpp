@@ -38,6 +38,9 @@ TEST(WindowPlacement, SavedFramesAreClampedIntoTheVisibleArea) {
   f = placeWindow(WindowFrameRect{100, 100, 520, 600}, {}, {460, 480}, kLaptop, kTitleBar);
   EXPECT_EQ(f, (WindowFrameRect{100, 100, 520, 600}));
   EXPECT_FALSE(fitsIn(WindowFrameRect{100, 100, 520, 640}, kLaptop, kTitleBar));
+  // Saved on a monitor that is gone: its size, centred.
+  f = placeWindow(WindowFrameRect{3000, 100, 520, 600}, {}, {460, 480}, kLaptop, kTitleBar);
+  EXPECT_EQ(f, (WindowFrameRect{422, 79, 520, 600}));
 }
 
 TEST(WindowPlacement, TheAreaIsTheMonitorTheFrameMostlyLiesOnElseThePrimary) {
