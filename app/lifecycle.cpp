@@ -1,6 +1,7 @@
 #include "app/lifecycle.h"
 
 #include "app/window_router.h"
+#include "push/push_client.h"
 #include "ui/main_window_model.h"
 #include "watcher/watcher.h"
 
@@ -39,6 +40,15 @@ void openForNotification(WindowRouter& router, std::string_view identifier) {
       router.showMain();
       break;
   }
+}
+
+Task<void> sendTestFromMenu(PushClient& push, DesktopNotifier& notifier, const Clock& clock) {
+  co_await push.sendTest();
+  const std::optional<PushClient::Note> note = push.testNote();
+  if (!note) co_return;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(clock.now().time_since_epoch()).count();
+  const std::string identifier = "test-" + std::to_string(seconds);
+  if (co_await notifier.requestAuthorization()) notifier.post(identifier, std::string(kTestOutcomeTitle), note->text);
 }
 
 QuitStep quitStep(std::size_t pairingCount, bool systemQuit) {

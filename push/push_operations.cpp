@@ -42,7 +42,7 @@ std::variant<HttpRequest, RelayError> jsonPost(std::string url, JsonObject body,
 
 std::string PushClient::computerLabel() const {
   std::string name = deps_.computerName ? deps_.computerName() : std::string();
-  return name.empty() ? "Mac" : name;
+  return name.empty() ? "PC" : name;
 }
 
 void PushClient::removePairings(const std::string& secret) {

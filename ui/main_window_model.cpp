@@ -44,7 +44,7 @@ StatusActionArea statusActionArea(const Health& h, LoginItemStatus launchAtLogin
     case Kind::ok:
       if (launchAtLogin == LoginItemStatus::notRegistered || launchAtLogin == LoginItemStatus::notFound) {
         return {Layout::suggestion,
-                "Mac을 켤 때 자동으로 실행되게 하면 재시동한 뒤에도 알림을 놓치지 않습니다.",
+                "컴퓨터를 켤 때 자동으로 실행되게 하면 재시동한 뒤에도 알림을 놓치지 않습니다.",
                 {{"자동 실행 켜기", MainAction::enableLaunchAtLogin}}};
       }
       return {};
@@ -160,7 +160,7 @@ Caption launchAtLoginCaption(LoginItemStatus status, const std::optional<std::st
     return {"시스템 설정 › 일반 › 로그인 항목에서 Corvid를 허용해야 합니다.", Tint::orange};
   }
   if (launchError) return {*launchError, Tint::red};
-  return {"켜 두면 Mac을 다시 켠 뒤에도 바로 알림을 보냅니다.", Tint::secondary};
+  return {"켜 두면 컴퓨터를 다시 켠 뒤에도 바로 알림을 보냅니다.", Tint::secondary};
 }
 
 bool launchAtLoginSwitchOn(LoginItemStatus status) {
@@ -181,7 +181,7 @@ std::string statisticsCaption(int threads, int unread, int igBadge, int sentCoun
          std::to_string(sentCount);
 }
 
-std::string versionLine(std::string_view versionText) { return "Corvid for Mac " + std::string(versionText); }
+std::string versionLine(std::string_view versionText) { return "Corvid for Linux " + std::string(versionText); }
 
 bool codeFocusOnHealthChange(const std::optional<Health::Kind>& previous, const Health& current) {
   return current.kind == Kind::noPhone && previous != Kind::noPhone;

@@ -164,7 +164,7 @@ bool showsLoginItemSettingsButton(LoginItemStatus status);
 // "기본값" shows while the server URL differs from the default origin.
 bool showsDefaultServerButton(std::string_view serverURL, std::string_view defaultOrigin);
 std::string statisticsCaption(int threads, int unread, int igBadge, int sentCount);
-// "Corvid for Mac " + the version text.
+// "Corvid for Linux " + the version text.
 std::string versionLine(std::string_view versionText);
 
 // --- confirmations --------------------------------------------------------
@@ -177,7 +177,7 @@ struct Confirmation {
 };
 inline constexpr Confirmation kLogoutConfirmation{
     "Instagram에서 로그아웃할까요?", "로그아웃", "취소",
-    "이 Mac의 Corvid에 저장된 Instagram 로그인 정보를 지웁니다. 다시 로그인할 때까지 iPhone으로 알림이 가지 "
+    "이 컴퓨터의 Corvid에 저장된 Instagram 로그인 정보를 지웁니다. 다시 로그인할 때까지 iPhone으로 알림이 가지 "
     "않습니다."};
 inline constexpr Confirmation kUnpairConfirmation{
     "이 iPhone의 연결을 해제할까요?", "연결 해제", "취소",
@@ -197,11 +197,11 @@ inline constexpr std::string_view kDevelopmentBadge = "개발용";
 inline constexpr std::string_view kUnpairButton = "연결 해제…";
 inline constexpr std::string_view kInstagramHeader = "Instagram";
 inline constexpr std::string_view kInstagramFooter =
-    "Corvid 안에서만 쓰는 로그인입니다. Safari나 Chrome의 Instagram 로그인과는 따로 저장됩니다.";
+    "Corvid 안에서만 쓰는 로그인입니다. Firefox나 Chrome의 Instagram 로그인과는 따로 저장됩니다.";
 inline constexpr std::string_view kAccountLabel = "계정";
 inline constexpr std::string_view kInboxLabel = "받은편지함";
 inline constexpr std::string_view kGeneralHeader = "일반";
-inline constexpr std::string_view kLaunchAtLoginLabel = "Mac을 켤 때 자동으로 실행";
+inline constexpr std::string_view kLaunchAtLoginLabel = "컴퓨터를 켤 때 자동으로 실행";
 inline constexpr std::string_view kLoginItemSettingsButton = "로그인 항목 설정 열기";
 inline constexpr std::string_view kSnippetLabel = "알림에 메시지 미리보기 표시";
 inline constexpr std::string_view kSnippetCaption = "끄면 보낸 사람 이름과 “새 메시지”만 보냅니다.";

@@ -77,6 +77,15 @@ class RecordingRelay {
   std::vector<Answered> answered_;
 };
 
+// A top-level window's place on the screen (root coordinates, without any
+// window manager's frame) and its class (WM_CLASS, the class part).
+struct WindowGeometry {
+  int x = 0, y = 0, width = 0, height = 0;
+  std::string wmClass;
+};
+// The size of the default screen of the display the tests run on.
+WindowGeometry screenSize();
+
 struct AppOptions {
   // Pairings stored in settings.ini ("pushPairings"), by secret; with any,
   // "pushServerURL" is the relay's origin.
@@ -118,6 +127,8 @@ class AppHarness {
 
   // Viewable top-level X windows of corvid with this title (_NET_WM_NAME).
   std::size_t windowsShown(const std::string& title) const;
+  // Where such a window is; nothing when there is none.
+  std::optional<WindowGeometry> windowGeometry(const std::string& title) const;
   // Asks such a window to close as a window manager's close button does
   // (WM_DELETE_WINDOW); false when there is none.
   bool closeWindow(const std::string& title) const;
@@ -140,6 +151,7 @@ class AppHarness {
   PageServer page_;
   RecordingRelay relay_;
   GSubprocess* corvid_ = nullptr;
+  void* display_ = nullptr;  // an X connection held while corvid runs
 };
 
 }  // namespace corvid::testing

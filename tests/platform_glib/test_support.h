@@ -40,7 +40,8 @@ struct TempDir : std::filesystem::path {
 // e.g. WebKit's "WebKitWebProces".
 std::set<pid_t> descendantsNamed(const std::string& name);
 
-// A private message bus: a dbus-daemon of our own, stopped again by the
+// A private message bus: a dbus-daemon of our own, without service
+// activation (only what the test starts is on it), stopped again by the
 // destructor (and when the test process dies).
 struct PrivateBus {
   PrivateBus();
