@@ -264,6 +264,25 @@ int main(int argc, char** argv) {
          s.fillInbox();
          s.loop.advance(2s);
        }},
+      // The relay fails while a message arrives: the message waits in the
+      // outbox and the status says so.
+      {"waiting",
+       [](Scene& s) {
+         s.storePairings(false);
+         s.make();
+         s.fillInbox();
+         s.loop.advance(2s);
+         s.transport.respond = [](const HttpRequest&) {
+           HttpResult r;
+           r.response = HttpResponse{503, std::string("{}")};
+           return r;
+         };
+         s.page.rows[2] = FakeInbox::thread(
+             "3", "o2", s.t0 + 2000, Json::array({FakeInbox::message("o2", s.t0 + 2000, "사진 보냈어요")}),
+             {{"unread", true}});
+         s.page.badge = 3;
+         s.loop.advance(4s);
+       }},
       {"read-problem",
        [](Scene& s) {
          s.storePairings(false);
