@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "base/http.h"
@@ -136,8 +137,14 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   void notifyLocally(const std::string& title, const std::string& body, const std::string& prefix);
 
  private:
-  Task<void> readInbox();
+  // `hinted`: started by a store write rather than the timer.
+  Task<void> readInbox(bool hinted = false);
   Task<void> failedRead(std::optional<std::string> source);
+  // Follows the page's record store from the read that found it: each
+  // write starts a read at once (at most one every 250 ms), between the
+  // timer's ticks.
+  Task<void> followStore(std::optional<double> since);
+  Task<void> hintedRead();
   Task<void> badgeOnlyNotification();
   void webContentProcessDidTerminate() override;
   void networkPathUpdate(bool online);
@@ -178,6 +185,24 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   Time lastInboxNavigation_ = distantPast();
   Timer timer_;
   bool reloadScheduled_ = false;
+
+  // The last full read of the inbox, as the page named it: with its mark
+  // and the store's epoch, a read within 60 s of it may get a short
+  // "unchanged" answer. Cleared by every reload.
+  struct ReadMark {
+    std::string mark;
+    double epoch = 0;
+  };
+  std::optional<ReadMark> readMark_;
+  Time lastFullRead_ = distantPast();
+  // Ids of the threads that were unread on the last accepted read.
+  std::unordered_set<std::string> unreadThreads_;
+  // The store wait: the mark of the store it follows or followed, whether
+  // it runs, and the start of the last read it caused.
+  std::string followedMark_;
+  bool following_ = false;
+  bool hintedSnapshot_ = false;  // a hinted read's snapshot call is out
+  Time lastHintedRead_ = distantPast();
   sigc::connection pushChanges_;
   // Handlers given to platform services hold the Watcher weakly through
   // this token; they do nothing once the Watcher is gone.

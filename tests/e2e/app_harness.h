@@ -70,6 +70,10 @@ struct AppOptions {
   std::vector<std::string> pairingSecrets = {};
   // "everWatched", when given.
   std::optional<bool> everWatched = std::nullopt;
+  // Options of the test inbox server, e.g. {"--threads", "40"}.
+  std::vector<std::string> pageOptions = {};
+  // The corvid binary to run; empty: the one built with the harness.
+  std::string executable = {};
 };
 
 class AppHarness {
@@ -84,6 +88,8 @@ class AppHarness {
   // Starts corvid (once).
   void start();
   void sendSignal(int signal) { g_subprocess_send_signal(corvid_, signal); }
+  // The running corvid's process id; 0 before start or after it ended.
+  pid_t pid() const;
   // Waits for corvid to end: its wait status, nothing on time-out.
   std::optional<int> waitForExit(Millis timeout);
   // Starts corvid a second time (it hands over to the running one) and
@@ -123,6 +129,7 @@ class AppHarness {
   PageServer page_;
   RecordingRelay relay_;
   GSubprocess* corvid_ = nullptr;
+  std::string executable_;
 };
 
 }  // namespace corvid::testing
