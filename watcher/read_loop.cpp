@@ -90,11 +90,12 @@ Task<void> Watcher::tick() {
 Task<void> Watcher::readInbox(bool hinted) {
   // The snapshot of a large inbox is megabytes of JSON every 2 seconds: it
   // comes back as text and is read straight into thread rows. Within 60 s
-  // of a full read the page may instead answer "unchanged" when its store
-  // has taken no write since.
+  // of a full read, on the same page address, the page may instead answer
+  // "unchanged" when its store has taken no write since.
   Json arguments = scripts::snapshotArguments();
   std::optional<ReadMark> asked;
-  if (readMark_ && detection_.baselineDone && secondsBetween(lastFullRead_, now()) < 60.0) {
+  const std::string url = webView_->url().value_or("");
+  if (readMark_ && detection_.baselineDone && url == readMark_->url && secondsBetween(lastFullRead_, now()) < 60.0) {
     asked = readMark_;
     arguments["unchangedSince"] = Json{{"mark", asked->mark}, {"epoch", asked->epoch}};
   }
@@ -129,7 +130,7 @@ Task<void> Watcher::readInbox(bool hinted) {
       viewerUsername_ = read->viewerUsername;
     }
     if (!read->mark.empty() && read->epoch) {
-      readMark_ = ReadMark{read->mark, *read->epoch};
+      readMark_ = ReadMark{read->mark, *read->epoch, url};
     } else {
       readMark_.reset();
     }

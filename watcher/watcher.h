@@ -187,11 +187,12 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   bool reloadScheduled_ = false;
 
   // The last full read of the inbox, as the page named it: with its mark
-  // and the store's epoch, a read within 60 s of it may get a short
-  // "unchanged" answer. Cleared by every reload.
+  // and the store's epoch, a read within 60 s of it on the same address may
+  // get a short "unchanged" answer. Cleared by every reload.
   struct ReadMark {
     std::string mark;
     double epoch = 0;
+    std::string url;  // the page's address at the read
   };
   std::optional<ReadMark> readMark_;
   Time lastFullRead_ = distantPast();

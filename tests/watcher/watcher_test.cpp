@@ -277,6 +277,9 @@ TEST_F(ReadLoop, AnUnchangedStoreCountsAsAReadWithAFullReadEveryMinuteAndAfterAR
   w.reload("test");
   h.loop.advance(2s);
   EXPECT_EQ(h.page.fullReads, 3);
+  at("https://www.instagram.com/direct/t/key-1/");  // a navigation inside the page
+  h.loop.advance(2s);
+  EXPECT_EQ(h.page.fullReads, 4);
 
   // A real change after many unchanged answers is announced once.
   h.page.rows[0] = P::thread("1", "m2", t0 + 1000, Json::array({P::message("m2", t0 + 1000, "hi")}), {{"unread", true}});
