@@ -238,6 +238,17 @@ TEST_F(ReadLoop, AStoreWriteStartsAReadAtOnceAndOverlappingTicksAnnounceOnce) {
   h.loop.advance(20s);
   EXPECT_EQ(h.field("/v1/push", "body"), (std::vector<std::string>{"hi", "again"}));
   EXPECT_GE(h.page.storeWaits, 3);
+
+  // A store that takes a write every 50 ms is read at most every 250 ms,
+  // besides the timer's ticks.
+  h.web().scriptDelay = 0ms;
+  const int before = h.page.fullReads;
+  for (int i = 0; i < 200; ++i) {
+    *h.page.epoch += 1;
+    h.loop.advance(50ms);
+  }
+  EXPECT_LE(h.page.fullReads - before, 10000 / 250 + 5 + 1);
+  EXPECT_GE(h.page.fullReads - before, 30);
 }
 
 TEST_F(ReadLoop, AMessageIntoAnUnreadThreadSkipsTheBadgeWaitOneIntoAReadThreadStillWaits) {
