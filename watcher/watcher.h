@@ -2,7 +2,9 @@
 //
 // It owns the watched web view (the user's own Instagram web session, kept
 // in the engine's persistent data store), the push client, and the read
-// loop: a repeating 2-second timer whose every firing starts one `tick()`.
+// loop: a repeating 2-second timer whose every firing starts one `tick()`,
+// and, once a read has found the page's record store, a wait inside the page
+// that starts a read as soon as the store takes a write.
 // It tracks the network path, keeps the process from idling, publishes the
 // state the views show and derives the overall health from it.
 //
