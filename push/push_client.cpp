@@ -28,7 +28,26 @@ std::vector<PushClient::Pairing> storedPairings(const PushClient::Dependencies& 
 PushClient::PushClient(Dependencies deps)
     : deps_(std::move(deps)),
       serverURL_(*this, storedServerURL(deps_)),
-      pairings_(*this, storedPairings(deps_)) {}
+      pairings_(*this, storedPairings(deps_)) {
+  if (!deps_.scheduler) return;
+  outbox_ = std::make_unique<Outbox>(deps_.outboxFile ? *deps_.outboxFile : memoryOutbox_, deps_.log,
+                                     deps_.clock.now());
+  outbox_->onChange = [this] {
+    const int waiting = static_cast<int>(outbox_->size());
+    if (waitingCount_.get() != waiting) waitingCount_ = waiting;
+  };
+  // Nothing waits for a phone that is no longer paired.
+  dropUnknownTargets();
+  waitingCount_ = static_cast<int>(outbox_->size());
+  // What was waiting when Corvid last ended goes out again now.
+  if (outbox_->size() > 0) {
+    deps_.scheduler->post([this, alive = std::weak_ptr<bool>(alive_)] {
+      if (alive.lock()) retryWaiting();
+    });
+  }
+}
+
+PushClient::~PushClient() { *alive_ = false; }
 
 void PushClient::setServerURL(std::string url) {
   deps_.settings.setString(kServerURLKey, url);
@@ -37,6 +56,8 @@ void PushClient::setServerURL(std::string url) {
   if (changed) {
     connectionProblem_ = std::nullopt;
     deliveryProblem_ = std::nullopt;
+    // A corrected address may reach a server that the old one did not.
+    retryWaiting();
   }
 }
 
@@ -47,6 +68,7 @@ void PushClient::setPairings(std::vector<Pairing> pairings) {
   } else {
     deps_.settings.remove(kPairingsKey);
   }
+  dropUnknownTargets();
 }
 
 std::optional<std::string> PushClient::encodePairings(const std::vector<Pairing>& pairings) {

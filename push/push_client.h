@@ -8,16 +8,21 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/durable_file.h"
 #include "base/http.h"
 #include "base/log.h"
 #include "base/observable.h"
+#include "base/scheduler.h"
 #include "base/settings.h"
 #include "base/task.h"
 #include "base/time.h"
+#include "push/outbox.h"
 #include "push/relay.h"
 
 namespace corvid {
@@ -56,9 +61,30 @@ class PushClient : public ObservableObject {
     // Formats the time of the test note; none: the shared formatter in the
     // system's time zone.
     const KoreanTimeFormat* timeFormat = nullptr;
+    // Durable delivery. With a scheduler, "message", "logged_out" and
+    // "resumed" pushes that fail for a passing reason wait in the outbox,
+    // kept in `outboxFile` (none: in memory only), and are sent again.
+    // Without one, nothing is kept.
+    Scheduler* scheduler = nullptr;
+    DurableFile* outboxFile = nullptr;
+    // The newest badge known, for retried pushes; negative when unknown.
+    std::function<int()> currentBadge = nullptr;
+    // A number in [0, 1) for the jitter of retry delays; none: a random one.
+    std::function<double()> random = nullptr;
   };
 
+  // How long a pairing's waiting notifications wait after `failures`
+  // failed attempts in a row: 2 s, doubling up to 60 s, each ±20 % by
+  // `random` (a number in [0, 1)).
+  static Duration retryDelay(int failures, double random);
+
+  // The stable reference of a pairing in the outbox: "pairing-" and 16 hex
+  // digits of the secret's SHA-256 digest. It names the pairing without
+  // revealing its secret.
+  static std::string pairingReference(const std::string& secret);
+
   explicit PushClient(Dependencies deps);
+  ~PushClient() override;
 
   // Published state (views observe objectWillChange).
   const std::string& serverURL() const { return serverURL_; }
@@ -70,6 +96,8 @@ class PushClient : public ObservableObject {
   const std::optional<std::string>& deliveryProblem() const { return deliveryProblem_; }
   const std::optional<Time>& lastPushAt() const { return lastPushAt_; }
   int sentCount() const { return sentCount_; }
+  // Notifications waiting in the outbox, all targets together.
+  int waitingCount() const { return waitingCount_; }
   // Not published: the failure text of the first phone that failed in the
   // most recent fan-out.
   const std::optional<std::string>& lastFailure() const { return lastFailure_; }
@@ -98,8 +126,15 @@ class PushClient : public ObservableObject {
   // Sends one notification to `target`, or to every pairing (a snapshot
   // taken now), one request at a time in pairing order. A negative `badge`
   // and an empty `collapseId` are left out of the body. Pairings the server
-  // answers with 401 or 410 are removed. Answers the number of phones
-  // reached.
+  // answers with 401 or 410 are removed (with what they had waiting).
+  // Answers the number of phones reached by this first attempt.
+  //
+  // "message", "logged_out" and "resumed" are never lost to a passing
+  // failure: when the attempt to a pairing fails with no response, 408, 429
+  // or a 5xx, the notification waits in the outbox for that pairing and is
+  // sent again later; for a pairing that already has notifications waiting
+  // it joins the end of the queue without a request of its own, so the
+  // phone gets them in order.
   Task<int> push(std::string kind, std::string title, std::string body, std::string threadKey,
                  std::string username, int badge, std::string collapseId,
                  std::optional<Pairing> target = std::nullopt);
@@ -111,6 +146,10 @@ class PushClient : public ObservableObject {
   // Sends the test notification to every pairing and reports in `testNote`.
   Task<void> sendTest();
 
+  // Tries the oldest waiting notification of every target at once,
+  // whatever its back-off (the network came back).
+  void retryWaiting();
+
   // One relay request: POST `path` on the server URL with `body` as compact
   // JSON and, when given, `secret` as bearer token. Sets or clears the
   // connection problem on every answer and on failures without answer (a
@@ -120,8 +159,27 @@ class PushClient : public ObservableObject {
                             JsonObject body);
 
  private:
+  struct RetryState {
+    bool inFlight = false;
+    bool again = false;  // a trigger came while a request was in flight
+    int failures = 0;    // failed attempts in a row
+    Time notBefore{};    // no attempt before this (the server's Retry-After)
+    Timer timer;
+  };
+
   std::string computerLabel() const;
   void removePairings(const std::string& secret);
+  Task<RelayResult> send(std::string path, std::string method, std::optional<std::string> secret,
+                         JsonObject body, bool retry);
+  bool keeps(const std::string& kind) const;
+  std::optional<std::string> secretFor(std::string_view reference) const;
+  // Queues `entry` for its target and starts the target's retries.
+  void enqueue(OutboxEntry entry);
+  // Tries the oldest waiting entry of `reference` now, or right after the
+  // request in flight.
+  void retryNow(const std::string& reference);
+  Task<void> drain(std::string reference);
+  void dropUnknownTargets();
 
   Dependencies deps_;
   Published<std::string> serverURL_;
@@ -133,7 +191,14 @@ class PushClient : public ObservableObject {
   Published<std::optional<std::string>> deliveryProblem_{*this, std::nullopt};
   Published<std::optional<Time>> lastPushAt_{*this, std::nullopt};
   Published<int> sentCount_{*this, 0};
+  Published<int> waitingCount_{*this, 0};
   std::optional<std::string> lastFailure_;
+  MemoryDurableFile memoryOutbox_;
+  std::unique_ptr<Outbox> outbox_;
+  std::map<std::string, RetryState, std::less<>> retries_;
+  // Tasks still suspended when the client goes away see this turn false.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
 };
 
 // Seconds between the Unix epoch and 2001-01-01 00:00:00 UTC, the reference

@@ -36,6 +36,14 @@ void PushClient::removePairings(const std::string& secret) {
 
 Task<RelayResult> PushClient::request(std::string path, std::string method, std::optional<std::string> secret,
                                       JsonObject body) {
+  return send(std::move(path), std::move(method), std::move(secret), std::move(body), false);
+}
+
+// `retry`: a notification from the outbox, which clears the delivery
+// problem itself once nothing is left waiting.
+Task<RelayResult> PushClient::send(std::string path, std::string method, std::optional<std::string> secret,
+                                   JsonObject body, bool retry) {
+  std::shared_ptr<bool> alive = alive_;
   auto url = relay::endpointURL(serverURL_.get(), path);
   if (!url) {
     co_return RelayError{"push", RelayError::kUnusableServerURL, std::string(relay::kBadServerURLText)};
@@ -54,6 +62,7 @@ Task<RelayResult> PushClient::request(std::string path, std::string method, std:
   if (secret) http.headers.emplace_back("Authorization", "Bearer " + *secret);
 
   HttpResult result = co_await deps_.transport.send(std::move(http));
+  if (!*alive) co_return RelayError{"push", RelayError::kNoResponse, "gone"};
 
   if (!result.response) {
     std::string text = relay::unreachableText(result.failure);
@@ -65,12 +74,29 @@ Task<RelayResult> PushClient::request(std::string path, std::string method, std:
   update(connectionProblem_, relay::serverFaultText(status));
   if (path == relay::kPushPath) {
     if (status == 200) {
-      update(deliveryProblem_, std::optional<std::string>());
+      if (!retry) update(deliveryProblem_, std::optional<std::string>());
     } else if (status == 502) {
       update(deliveryProblem_, std::optional(relay::appleRefusalText(answer)));
     }
   }
-  if (status != 200) co_return relay::statusError(status, answer);
+  if (status != 200) {
+    RelayError error = relay::statusError(status, answer);
+    if (status == 429) {
+      for (const auto& [name, value] : result.response->headers) {
+        if (name == "retry-after") error.retryAfter = relay::retryAfterDelay(value, deps_.clock.now());
+      }
+    }
+    co_return error;
+  }
+  // The way to this pairing is open: what waits for it goes out now.
+  if (secret && !retry && outbox_) {
+    std::string reference = pairingReference(*secret);
+    if (outbox_->size(reference) > 0) {
+      deps_.scheduler->post([this, weak = std::weak_ptr<bool>(alive_), reference] {
+        if (weak.lock()) retryNow(reference);
+      });
+    }
+  }
   co_return std::move(answer);
 }
 
@@ -138,17 +164,52 @@ Task<int> PushClient::push(std::string kind, std::string title, std::string body
   if (badge >= 0) payload["badge"] = badge;
   if (!collapseId.empty()) payload["collapseId"] = std::move(collapseId);
 
+  const bool kept = keeps(kind);
+  // What waits in the outbox when this attempt to a pairing cannot be made.
+  auto entryFor = [&](const Pairing& t) {
+    return OutboxEntry{pairingReference(t.secret),
+                       kind,
+                       payload["title"].get<std::string>(),
+                       payload["body"].get<std::string>(),
+                       payload["threadKey"].get<std::string>(),
+                       payload["username"].get<std::string>(),
+                       payload.count("collapseId") ? payload["collapseId"].get<std::string>() : std::string(),
+                       badge,
+                       deps_.clock.now()};
+  };
+
+  std::shared_ptr<bool> alive = alive_;
   int reached = 0;
   std::vector<std::string> failures;
   for (const auto& t : targets) {
-    Task<RelayResult> send = request(std::string(relay::kPushPath), kPost, t.secret, payload);
-    RelayResult result = co_await std::move(send);
+    if (kept && outbox_->size(pairingReference(t.secret)) > 0) {
+      // Behind the ones already waiting, so the phone gets them in order.
+      enqueue(entryFor(t));
+      continue;
+    }
+    Task<RelayResult> attempt = send(std::string(relay::kPushPath), kPost, t.secret, payload, false);
+    RelayResult result = co_await std::move(attempt);
+    if (!*alive) co_return reached;
     if (result) {
       ++reached;
       continue;
     }
-    failures.push_back(relay::deliveryFailureText(result.error()));
-    if (result.error().code == 401 || result.error().code == 410) removePairings(t.secret);
+    const RelayError& error = result.error();
+    failures.push_back(relay::deliveryFailureText(error));
+    switch (relay::classifyPushFailure(error)) {
+      case relay::PushFailure::gone:
+        removePairings(t.secret);
+        break;
+      case relay::PushFailure::transient:
+        if (kept) enqueue(entryFor(t));
+        break;
+      case relay::PushFailure::refused:
+        if (kept) {
+          deps_.log.log("push: dropped " + kind + " " +
+                        (error.domain == "push" ? "HTTP " + std::to_string(error.code) : "unsendable"));
+        }
+        break;
+    }
   }
 
   if (reached > 0) sentCount_ = sentCount_.get() + reached;

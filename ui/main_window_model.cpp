@@ -199,6 +199,7 @@ MainWindowInputs mainWindowInputs(const Watcher& w) {
   in.serverURL = p.serverURL();
   in.defaultServerOrigin = p.defaultServerOrigin();
   in.sentCount = p.sentCount();
+  in.waiting = p.waitingCount();
   return in;
 }
 
@@ -214,7 +215,7 @@ MainWindowModel mainWindowModel(const MainWindowInputs& in, const MainWindowView
   m.title = statusTitle(in.health);
   m.detail = windowDetail(in.health);
   m.statusLines = statusLines(
-      {in.lastReadAt, in.sessionState, in.igBadge, in.unread, pairings, in.lastPushAt}, now, format);
+      {in.lastReadAt, in.sessionState, in.igBadge, in.unread, pairings, in.lastPushAt, in.waiting}, now, format);
   m.actions = statusActionArea(in.health, in.launchAtLogin);
 
   for (const auto& p : in.pairings) m.pairingRows.push_back(pairingRow(p, format));

@@ -237,6 +237,7 @@ struct MainWindowInputs {
   std::string serverURL;
   std::string defaultServerOrigin;
   int sentCount = 0;
+  int waiting = 0;
 };
 MainWindowInputs mainWindowInputs(const Watcher& watcher);
 

@@ -115,8 +115,8 @@ Tint statusTint(const Health& h) {
 
 StatusLineInputs statusLineInputs(const Watcher& w) {
   const PushClient& push = w.push();
-  return {w.lastReadAt(), w.sessionState(),       w.igBadge(),
-          w.unread(),     push.pairings().size(), push.lastPushAt()};
+  return {w.lastReadAt(), w.sessionState(),       w.igBadge(),        w.unread(),
+          push.pairings().size(), push.lastPushAt(), push.waitingCount()};
 }
 
 std::vector<std::string> statusLines(const StatusLineInputs& in, Time now, const KoreanTimeFormat& format) {
@@ -130,6 +130,9 @@ std::vector<std::string> statusLines(const StatusLineInputs& in, Time now, const
     std::string line = "iPhone " + std::to_string(in.pairingCount) + "대 연결됨";
     if (in.lastPushAt) line += " · 마지막 알림 " + relativeTime(in.lastPushAt, now, format);
     lines.push_back(std::move(line));
+  }
+  if (in.waiting > 0) {
+    lines.push_back("보내지 못한 알림 " + std::to_string(in.waiting) + "개 · 연결되면 다시 보냅니다");
   }
   return lines;
 }

@@ -196,7 +196,11 @@ Task<void> Watcher::readInbox(bool hinted) {
     lastRefetch_ = now();
     co_await refetchStore();
   } else {
-    double interval = push_->connectionProblem() ? 30.0 : 300.0;
+    // Every 300 seconds; every 30 while the relay has a connection problem;
+    // every 20 while notifications wait in the outbox: a report that gets
+    // through sends them at once, so a relay that answers again is noticed
+    // well within half a minute even after a long back-off.
+    double interval = push_->waitingCount() > 0 ? 20.0 : push_->connectionProblem() ? 30.0 : 300.0;
     if (secondsBetween(lastHeartbeat_, now()) > interval) {
       auto report = sendStatus("ok");
       co_await std::move(report);

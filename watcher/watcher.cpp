@@ -32,8 +32,10 @@ Watcher::Watcher(WatcherDependencies deps)
       everWatched_(deps_.settings.boolValue(kEverWatchedKey).value_or(false)),
       loggedOutByUser_(deps_.settings.boolValue(kLoggedOutByUserKey).value_or(false)),
       push_(std::make_unique<PushClient>(PushClient::Dependencies{
-          deps_.settings, deps_.log, deps_.clock, deps_.transport, deps_.computerName,
-          deps_.defaultRelayOrigin})),
+          deps_.settings, deps_.log, deps_.clock, deps_.transport, deps_.computerName, deps_.defaultRelayOrigin,
+          std::chrono::seconds(15), nullptr, &deps_.scheduler, deps_.outboxFile,
+          // Retried pushes carry the newest badge.
+          [this] { return igBadge_.get(); }})),
       detection_{{}, {}, false, deps_.clock.now()},
       startedAt_(detection_.baselineAt),
       lastSuccessfulRead_(detection_.baselineAt),
@@ -79,8 +81,11 @@ void Watcher::networkPathUpdate(bool online) {
     deps_.log.log(online ? "network: online" : "network: offline");
   }
   // Every update that reports a usable path counts, not only a change: the
-  // page is reloaded while reads keep failing for more than a minute.
+  // page is reloaded while reads keep failing for more than a minute, and
+  // waiting notifications go out at once (a new network may reach the
+  // relay where the old one did not).
   if (online && secondsBetween(lastSuccessfulRead_, now()) > 60.0) reload("network back");
+  if (online) push_->retryWaiting();
 }
 
 void Watcher::reload(std::string_view reason) {

@@ -24,6 +24,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/durable_file.h"
 #include "base/http.h"
 #include "base/log.h"
 #include "base/observable.h"
@@ -58,6 +59,9 @@ struct WatcherDependencies {
   // The watched service's web origin, "https://www.instagram.com" unless
   // the CORVID_SERVICE_ORIGIN environment variable replaces it.
   std::string serviceOrigin;
+  // Where notifications that could not be delivered yet are kept; none:
+  // in memory only.
+  DurableFile* outboxFile = nullptr;
 };
 
 class Watcher : public ObservableObject, private WebViewDelegate {

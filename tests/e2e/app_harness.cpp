@@ -77,9 +77,11 @@ GDBusConnection* connectTo(const std::string& address) {
 }
 
 RecordingRelay::RecordingRelay() {
-  server_.handler = [this](const TestServer::Received&) -> std::optional<TestServer::Reply> {
+  server_.handler = [this](const TestServer::Received& r) -> std::optional<TestServer::Reply> {
     if (silent_) return std::nullopt;
-    return TestServer::Reply{};
+    answered_.push_back({std::chrono::steady_clock::now(), r.path, r.body, status_});
+    if (status_ == 200) return TestServer::Reply{};
+    return TestServer::Reply{status_, R"({"error":"unavailable"})"};
   };
 }
 
@@ -149,7 +151,13 @@ pid_t AppHarness::pid() const {
 }
 
 void AppHarness::start() {
-  if (!corvid_) corvid_ = spawn();
+  if (corvid_) {
+    if (g_subprocess_get_identifier(corvid_)) return;  // still running
+    g_subprocess_wait(corvid_, nullptr, nullptr);
+    g_object_unref(corvid_);
+    corvid_ = nullptr;
+  }
+  corvid_ = spawn();
 }
 
 std::optional<int> AppHarness::waitForExit(Millis timeout) { return exitStatus(corvid_, timeout); }

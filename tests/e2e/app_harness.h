@@ -46,7 +46,8 @@ namespace corvid::testing {
 using Millis = std::chrono::milliseconds;
 
 // An HTTP server on 127.0.0.1 standing in for the push relay: answers every
-// request 200 "{}", or, once silent, records requests and never answers.
+// request 200 "{}", or the status it was told to answer, or, once silent,
+// records requests and never answers.
 // A connection of its own to the message bus at `address`; nullptr on failure.
 GDBusConnection* connectTo(const std::string& address);
 
@@ -55,13 +56,25 @@ class RecordingRelay {
   RecordingRelay();
   const std::string& origin() const { return server_.origin; }
   void setSilent(bool silent) { silent_ = silent; }
+  // Answers every request with `status` and {"error":"..."}; 200 again with 200.
+  void setStatus(int status) { status_ = status; }
   const std::vector<TestServer::Received>& requests() const { return server_.received; }
   // Requests to `path` whose body contains `bodyPart`.
   std::size_t count(std::string_view path, std::string_view bodyPart = {}) const;
 
+  // Every answer given, with the moment it was given.
+  struct Answered {
+    std::chrono::steady_clock::time_point at;
+    std::string path, body;
+    int status = 0;
+  };
+  const std::vector<Answered>& answered() const { return answered_; }
+
  private:
   TestServer server_;
   bool silent_ = false;
+  int status_ = 200;
+  std::vector<Answered> answered_;
 };
 
 struct AppOptions {
@@ -85,7 +98,7 @@ class AppHarness {
   AppHarness(const AppHarness&) = delete;
   AppHarness& operator=(const AppHarness&) = delete;
 
-  // Starts corvid (once).
+  // Starts corvid; again once the earlier run has ended.
   void start();
   void sendSignal(int signal) { g_subprocess_send_signal(corvid_, signal); }
   // The running corvid's process id; 0 before start or after it ended.
@@ -120,6 +133,8 @@ class AppHarness {
   std::string output() const { return readFile(root_ / "corvid.out"); }
   // Where the windows' frames are kept.
   std::filesystem::path stateFile() const { return root_ / "config/corvid/state.ini"; }
+  // Where notifications wait to be sent again.
+  std::filesystem::path outboxFile() const { return root_ / "state/corvid/outbox.json"; }
 
  private:
   GSubprocess* spawn();

@@ -120,16 +120,23 @@ inline HttpResult answer(int status, std::string body = "{}") {
 inline HttpResult noAnswer(HttpFailureKind kind, int code = 0) { return {std::nullopt, {kind, code, {}}}; }
 
 // Records every request; answers with `respond` (by default 200 and "{}"),
-// after `delay` of virtual time.
+// after `delay` of virtual time. A request that `hangs` selects is never
+// answered: it fails when its time-out has passed, as a real server that
+// accepts the connection and stays silent.
 class FakeTransport : public HttpTransport {
  public:
   explicit FakeTransport(Scheduler& scheduler) : scheduler_(scheduler) {}
   std::vector<HttpRequest> requests;
   std::function<HttpResult(const HttpRequest&)> respond;
+  std::function<bool(const HttpRequest&)> hangs;
   Duration delay = std::chrono::milliseconds(0);
 
   Task<HttpResult> send(HttpRequest request) override {
     requests.push_back(request);
+    if (hangs && hangs(request)) {
+      bool waited = co_await sleepFor(scheduler_, request.timeout);
+      co_return noAnswer(waited ? HttpFailureKind::timedOut : HttpFailureKind::cancelled);
+    }
     bool waited = true;
     if (delay > Duration::zero()) waited = co_await sleepFor(scheduler_, delay);
     HttpResult result = waited ? answer(200) : noAnswer(HttpFailureKind::cancelled);

@@ -302,3 +302,35 @@ TEST_F(ReadLoop, AnUnchangedStoreCountsAsAReadWithAFullReadEveryMinuteAndAfterAR
   EXPECT_EQ(w.sessionState(), "ok");
   EXPECT_EQ(w.unread(), 1);
 }
+
+TEST_F(ReadLoop, WaitingMessagesGoOutSoonAfterTheRelayAnswersAgainOrTheNetworkReturns) {
+  Watcher& w = start();
+  h.loop.advance(4s);
+  const Time began = h.loop.now();
+  // 503 for 30 s, then every request hangs until its time-out, then all is well.
+  h.transport.respond = [&](const HttpRequest&) { return h.loop.now() - began < 30s ? answer(503) : answer(200); };
+  h.transport.hangs = [&](const HttpRequest&) {
+    auto t = h.loop.now() - began;
+    return t >= 30s && t < 200s;
+  };
+  h.page.rows[0] = P::thread("1", "m2", t0 + 1000, Json::array({P::message("m2", t0 + 1000, "hi")}));
+  h.loop.advance(6s);
+  EXPECT_EQ(w.push().waitingCount(), 1);
+  h.loop.advanceTo(began + 200s);
+  ASSERT_EQ(w.push().waitingCount(), 1);
+  while (w.push().waitingCount() > 0 && h.loop.now() - began < 300s) h.loop.advance(500ms);
+  EXPECT_LE(h.loop.now() - began, 230s);  // within 30 s of the relay answering
+  EXPECT_EQ(h.logged("push: retry message sent 1/1"), 1);
+  EXPECT_EQ(w.push().sentCount(), 1);
+
+  // The network comes back: what waits goes out at once.
+  h.transport.hangs = nullptr;
+  h.transport.respond = [](const HttpRequest&) { return answer(503); };
+  h.page.rows[0] = P::thread("1", "m3", t0 + 2000, Json::array({P::message("m3", t0 + 2000, "again")}));
+  h.loop.advance(6s);
+  ASSERT_EQ(w.push().waitingCount(), 1);
+  h.transport.respond = nullptr;
+  h.network.update(true);
+  h.loop.advance(200ms);
+  EXPECT_EQ(w.push().waitingCount(), 0);
+}
