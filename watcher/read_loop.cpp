@@ -122,7 +122,6 @@ Task<void> Watcher::readInbox(bool hinted) {
   reloadScheduled_ = false;
   lastReadAt_ = now();
   std::vector<ThreadRow> rows;
-  std::optional<double> epoch;
   if (!unchanged) {
     lastFullRead_ = now();
     threads_ = static_cast<int>(read->rows.size());
