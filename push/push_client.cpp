@@ -4,12 +4,16 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "base/text.h"
+
 namespace corvid {
 
 namespace {
 
 constexpr const char* kServerURLKey = "pushServerURL";
 constexpr const char* kPairingsKey = "pushPairings";
+constexpr const char* kNtfyTopicKey = "ntfyTopicURL";
+constexpr const char* kNtfyTokenKey = "ntfyAccessToken";
 
 std::string storedServerURL(const PushClient::Dependencies& d) {
   if (auto s = d.settings.stringValue(kServerURLKey)) return *s;
@@ -28,7 +32,9 @@ std::vector<PushClient::Pairing> storedPairings(const PushClient::Dependencies& 
 PushClient::PushClient(Dependencies deps)
     : deps_(std::move(deps)),
       serverURL_(*this, storedServerURL(deps_)),
-      pairings_(*this, storedPairings(deps_)) {
+      pairings_(*this, storedPairings(deps_)),
+      ntfyTopicURL_(*this, deps_.settings.stringValue(kNtfyTopicKey).value_or("")),
+      ntfyAccessToken_(*this, deps_.settings.stringValue(kNtfyTokenKey).value_or("")) {
   if (!deps_.scheduler) return;
   outbox_ = std::make_unique<Outbox>(deps_.outboxFile ? *deps_.outboxFile : memoryOutbox_, deps_.log,
                                      deps_.clock.now());
@@ -48,6 +54,44 @@ PushClient::PushClient(Dependencies deps)
 }
 
 PushClient::~PushClient() { *alive_ = false; }
+
+std::optional<ntfy::Topic> PushClient::ntfyTopic() const {
+  if (ntfyTopicURL_->empty()) return std::nullopt;
+  return ntfy::parseTopicURL(ntfyTopicURL_.get());
+}
+
+bool PushClient::setNtfyTopicURL(std::string_view url) {
+  std::string text = trimmed(url);
+  if (!text.empty() && !ntfy::parseTopicURL(text)) return false;
+  if (text == ntfyTopicURL_.get()) return true;
+  if (text.empty()) {
+    deps_.settings.remove(kNtfyTopicKey);
+  } else {
+    deps_.settings.setString(kNtfyTopicKey, text);
+  }
+  ntfyTopicURL_ = std::move(text);
+  ntfyProblem_ = std::nullopt;
+  const std::string reference(ntfy::kOutboxTarget);
+  if (outbox_ && ntfyTopicURL_->empty()) {
+    outbox_->dropTarget(reference, "ntfy off");  // nobody subscribes any more
+  } else {
+    retryNow(reference);  // a corrected address may reach the server
+  }
+  return true;
+}
+
+void PushClient::setNtfyAccessToken(std::string_view token) {
+  std::string text = trimmed(token);
+  if (text == ntfyAccessToken_.get()) return;
+  if (text.empty()) {
+    deps_.settings.remove(kNtfyTokenKey);
+  } else {
+    deps_.settings.setString(kNtfyTokenKey, text);
+  }
+  ntfyAccessToken_ = std::move(text);
+  ntfyProblem_ = std::nullopt;
+  retryNow(std::string(ntfy::kOutboxTarget));  // a corrected token may be let in
+}
 
 void PushClient::setServerURL(std::string url) {
   deps_.settings.setString(kServerURLKey, url);

@@ -114,10 +114,19 @@ Task<void> PushClient::drain(std::string reference) {
     outbox_->dropExpired(deps_.clock.now());
     const OutboxEntry* front = outbox_->front(reference);
     if (!front) break;
-    auto secret = secretFor(reference);
-    if (!secret) {
-      dropUnknownTargets();
+    // ntfy waits under a name of its own; a pairing under its reference.
+    const bool toNtfy = reference == ntfy::kOutboxTarget;
+    std::optional<std::string> secret;
+    if (toNtfy && !hasNtfyTopic()) {
+      outbox_->dropTarget(reference, "ntfy off");
       break;
+    }
+    if (!toNtfy) {
+      secret = secretFor(reference);
+      if (!secret) {
+        dropUnknownTargets();
+        break;
+      }
     }
     const OutboxEntry entry = *front;
     const int newest = deps_.currentBadge ? deps_.currentBadge() : -1;
@@ -131,7 +140,11 @@ Task<void> PushClient::drain(std::string reference) {
     if (!entry.collapseId.empty()) payload["collapseId"] = entry.collapseId;
 
     state.again = false;
-    Task<RelayResult> attempt = send(std::string(relay::kPushPath), "POST", *secret, std::move(payload), true);
+    Task<RelayResult> attempt =
+        toNtfy ? publishToNtfy(ntfy::publishBody(*ntfyTopic(), entry.kind, entry.title, entry.body,
+                                                 ntfy::conversationURL(deps_.serviceOrigin, entry.threadKey)),
+                               true)
+               : send(std::string(relay::kPushPath), "POST", *secret, std::move(payload), true);
     RelayResult result = co_await std::move(attempt);
     if (!*alive) co_return;
 
@@ -142,12 +155,19 @@ Task<void> PushClient::drain(std::string reference) {
       sentCount_ = sentCount_.get() + 1;
       if (entry.kind == "message") lastPushAt_ = deps_.clock.now();
       deps_.log.log(line + "1/1");
-      if (outbox_->size() == 0 && deliveryProblem_.get()) deliveryProblem_ = std::nullopt;
+      if (toNtfy && outbox_->size(reference) == 0 && ntfyProblem_.get()) ntfyProblem_ = std::nullopt;
+      const bool relayWaiting = outbox_->size() > outbox_->size(ntfy::kOutboxTarget);
+      if (!toNtfy && !relayWaiting && deliveryProblem_.get()) deliveryProblem_ = std::nullopt;
       continue;
     }
     deps_.log.log(line + "0/1");
     const RelayError& error = result.error();
-    switch (relay::classifyPushFailure(error)) {
+    // ntfy has no pairing to lose: what is not worth trying again is dropped.
+    const relay::PushFailure failure =
+        !toNtfy                      ? relay::classifyPushFailure(error)
+        : ntfy::isTransient(error)   ? relay::PushFailure::transient
+                                     : relay::PushFailure::refused;
+    switch (failure) {
       case relay::PushFailure::gone:
         // Takes the pairing's waiting notifications with it.
         removePairings(*secret);

@@ -148,7 +148,7 @@ std::optional<Duration> retryAfterDelay(std::string_view value, Time now) {
 std::string deliveryFailureText(const RelayError& error) {
   switch (error.code) {
     case 401:
-      return "서버에서 이 Mac의 연결이 사라졌습니다. iPhone을 다시 연결하세요.";
+      return "서버에서 이 컴퓨터의 연결이 사라졌습니다. iPhone을 다시 연결하세요.";
     case 410:
       return "iPhone 등록이 사라졌습니다(앱 삭제 등). iPhone을 다시 연결하세요.";
     case 429:

@@ -81,6 +81,8 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   Time tickAt() const { return tickAt_; }
   LoginItemStatus launchAtLogin() const { return launchAtLogin_; }
   bool includeSnippet() const { return includeSnippet_; }
+  // Each pushed message is also shown as a desktop notification.
+  bool desktopMessageNotifications() const { return desktopMessageNotifications_; }
 
   // --- plain state -----------------------------------------------------
   // True while the Instagram window is open in inspect mode; suppresses
@@ -110,6 +112,8 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   void endInspecting();
   // Stores the setting at once under "includeSnippet".
   void setIncludeSnippet(bool on);
+  // Stores the setting at once under "desktopMessageNotifications".
+  void setDesktopMessageNotifications(bool on);
 
   // Turns launch at login on or off; answers the error text on failure.
   // Re-reads the login-item status either way.
@@ -172,6 +176,7 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   Published<Time> tickAt_;
   Published<LoginItemStatus> launchAtLogin_;
   Published<bool> includeSnippet_;
+  Published<bool> desktopMessageNotifications_;
 
   // Plain fields, in declaration order.
   bool inspecting_ = false;

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app_harness.h"
+#include "platform_net/ntfy_server.h"
 
 namespace corvid::testing {
 namespace {
@@ -105,6 +106,38 @@ TEST(App, DeliversNewMessagesOnceAndTellsStoppedOnceAtASystemQuit) {
   const std::string state = readFile(app.stateFile());
   EXPECT_NE(state.find("[HalvyMain]"), std::string::npos) << state;
   EXPECT_NE(state.find("[HalvyInstagram]"), std::string::npos) << state;
+}
+
+TEST(App, WithAnNtfyTopicAMessageIsPublishedOnceAndShownOnTheDesktop) {
+  NtfyServer ntfy;
+  AppHarness app({.everWatched = true,
+                  .settingsLines = {"ntfyTopicURL=" + ntfy.topicURL("corvid-e2e"),
+                                    "desktopMessageNotifications=true"}});
+  auto notifications = notificationServer(app.busAddress(), "actions");
+  auto shown = [&](const std::string& part) {
+    std::size_t n = 0;
+    for (const auto& call : notifications->calls()) n += call.args.find(part) != std::string::npos;
+    return n;
+  };
+  app.start();
+  ASSERT_TRUE(app.waitForLog("baseline: threads 8")) << app.output();
+  app.waitUntil([] { return false; }, 3s);
+  EXPECT_TRUE(ntfy.requests().empty());
+
+  app.page().sendEvent(
+      {{"type", "message"}, {"thread", threadKey(6)}, {"text", "ntfy로 가는 메시지"}, {"id", "e2e.n1"}});
+  ASSERT_TRUE(app.waitForLog("events: 1 pushed 1")) << app.output();
+  ASSERT_EQ(ntfy.messages().size(), 1u);
+  const NtfyServer::Message& m = ntfy.messages()[0];
+  EXPECT_EQ(m.topic, "corvid-e2e");
+  EXPECT_EQ(m.title, "Friend 60");
+  EXPECT_EQ(m.message, "ntfy로 가는 메시지");
+  EXPECT_EQ(m.click, app.page().url("/direct/t/" + threadKey(6) + "/"));
+  ASSERT_TRUE(app.waitUntil([&] { return shown("'Friend 60', 'ntfy로 가는 메시지'") == 1; }));
+  app.waitUntil([] { return false; }, 3s);  // later reads repeat nothing
+  EXPECT_EQ(ntfy.requests().size(), 1u);
+  EXPECT_EQ(shown("'Friend 60'"), 1u);
+  EXPECT_TRUE(app.relay().requests().empty());  // no pairing: the relay hears nothing
 }
 
 }  // namespace

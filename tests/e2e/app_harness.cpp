@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -110,14 +111,17 @@ AppHarness::AppHarness(AppOptions options)
     settings << "pushServerURL=" << relay_.origin() << "\npushPairings=" << pairings.dump() << "\n";
   }
   if (options.everWatched) settings << "everWatched=" << (*options.everWatched ? "true" : "false") << "\n";
+  for (const auto& line : options.settingsLines) settings << line << "\n";
 }
 
 AppHarness::~AppHarness() {
-  if (!corvid_) return;
-  sendSignal(SIGTERM);  // the quit may wait 1.5 s for the relay
-  if (!waitForExit(10s)) g_subprocess_force_exit(corvid_);
-  g_subprocess_wait(corvid_, nullptr, nullptr);
-  g_object_unref(corvid_);
+  if (corvid_) {
+    sendSignal(SIGTERM);  // the quit may wait 1.5 s for the relay
+    if (!waitForExit(10s)) g_subprocess_force_exit(corvid_);
+    g_subprocess_wait(corvid_, nullptr, nullptr);
+    g_object_unref(corvid_);
+  }
+  if (display_) XCloseDisplay(static_cast<Display*>(display_));
 }
 
 GSubprocess* AppHarness::spawn() {
@@ -151,6 +155,10 @@ pid_t AppHarness::pid() const {
 }
 
 void AppHarness::start() {
+  // An X server resets whenever its last client leaves, and a client that
+  // connects during the reset is turned away: with the test's own short
+  // connections (the window checks) corvid could then not open the display.
+  if (!display_) display_ = XOpenDisplay(nullptr);
   if (corvid_) {
     if (g_subprocess_get_identifier(corvid_)) return;  // still running
     g_subprocess_wait(corvid_, nullptr, nullptr);
@@ -223,6 +231,41 @@ bool AppHarness::closeWindow(const std::string& title) const {
     found = true;
   });
   return found;
+}
+
+std::optional<WindowGeometry> AppHarness::windowGeometry(const std::string& title) const {
+  std::optional<WindowGeometry> found;
+  const char* pid = corvid_ ? g_subprocess_get_identifier(corvid_) : nullptr;
+  if (!pid) return found;
+  forWindows(std::stoi(pid), title, [&](Display* d, Window w) {
+    XWindowAttributes a;
+    Window child;
+    WindowGeometry g;
+    if (!XGetWindowAttributes(d, w, &a) ||
+        !XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &g.x, &g.y, &child)) {
+      return;
+    }
+    g.width = a.width;
+    g.height = a.height;
+    XClassHint hint{};
+    if (XGetClassHint(d, w, &hint)) {
+      g.wmClass = hint.res_class ? hint.res_class : "";
+      if (hint.res_name) XFree(hint.res_name);
+      if (hint.res_class) XFree(hint.res_class);
+    }
+    found = g;
+  });
+  return found;
+}
+
+WindowGeometry screenSize() {
+  WindowGeometry g;
+  if (Display* d = XOpenDisplay(nullptr)) {
+    g.width = DisplayWidth(d, DefaultScreen(d));
+    g.height = DisplayHeight(d, DefaultScreen(d));
+    XCloseDisplay(d);
+  }
+  return g;
 }
 
 }  // namespace corvid::testing

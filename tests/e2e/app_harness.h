@@ -77,12 +77,23 @@ class RecordingRelay {
   std::vector<Answered> answered_;
 };
 
+// A top-level window's place on the screen (root coordinates, without any
+// window manager's frame) and its class (WM_CLASS, the class part).
+struct WindowGeometry {
+  int x = 0, y = 0, width = 0, height = 0;
+  std::string wmClass;
+};
+// The size of the default screen of the display the tests run on.
+WindowGeometry screenSize();
+
 struct AppOptions {
   // Pairings stored in settings.ini ("pushPairings"), by secret; with any,
   // "pushServerURL" is the relay's origin.
   std::vector<std::string> pairingSecrets = {};
   // "everWatched", when given.
   std::optional<bool> everWatched = std::nullopt;
+  // More "key=value" lines for settings.ini.
+  std::vector<std::string> settingsLines = {};
   // Options of the test inbox server, e.g. {"--threads", "40"}.
   std::vector<std::string> pageOptions = {};
   // The corvid binary to run; empty: the one built with the harness.
@@ -122,6 +133,8 @@ class AppHarness {
 
   // Viewable top-level X windows of corvid with this title (_NET_WM_NAME).
   std::size_t windowsShown(const std::string& title) const;
+  // Where such a window is; nothing when there is none.
+  std::optional<WindowGeometry> windowGeometry(const std::string& title) const;
   // Asks such a window to close as a window manager's close button does
   // (WM_DELETE_WINDOW); false when there is none.
   bool closeWindow(const std::string& title) const;
@@ -145,6 +158,7 @@ class AppHarness {
   RecordingRelay relay_;
   GSubprocess* corvid_ = nullptr;
   std::string executable_;
+  void* display_ = nullptr;  // an X connection held while corvid runs
 };
 
 }  // namespace corvid::testing

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/http.h"
@@ -105,13 +106,17 @@ struct FakeLoginItem : LoginItem {
 };
 
 struct FakeNotifier : DesktopNotifier {
-  std::vector<std::string> posted;  // the identifiers
+  std::vector<std::string> posted;                          // the identifiers
+  std::vector<std::pair<std::string, std::string>> texts;  // title and body of each
   int authorizationRequests = 0;
   Task<bool> requestAuthorization() override {
     ++authorizationRequests;
     co_return true;
   }
-  void post(const std::string& id, const std::string&, const std::string&) override { posted.push_back(id); }
+  void post(const std::string& id, const std::string& title, const std::string& body) override {
+    posted.push_back(id);
+    texts.emplace_back(title, body);
+  }
 };
 
 inline HttpResult answer(int status, std::string body = "{}") {

@@ -303,6 +303,43 @@ TEST_F(ReadLoop, AnUnchangedStoreCountsAsAReadWithAFullReadEveryMinuteAndAfterAR
   EXPECT_EQ(w.unread(), 1);
 }
 
+TEST(WatcherNtfy, WithATopicAloneMessagesGoToNtfyAndTheDesktopShowsThemWithoutWaiting) {
+  WatcherHarness h;
+  h.settings.setString("ntfyTopicURL", "https://ntfy.test/corvid-t");
+  h.settings.setBool("desktopMessageNotifications", true);
+  Watcher& w = h.make();
+  const double t0 = unixMillis(h.loop.now()) - 600000;
+  h.page.rows = {P::thread("1", "m1", t0, Json::array())};
+  h.loop.advance(2s);
+  EXPECT_EQ(w.health(), Health::ok());
+  EXPECT_TRUE(h.transport.requests.empty());  // no relay pairing: no status report
+
+  h.transport.delay = 1h;  // ntfy does not answer for now
+  h.page.badge = 1;
+  h.page.rows[0] = P::thread("1", "m3", t0 + 2000,
+                             Json::array({P::message("m3", t0 + 2000, "둘"), P::message("m2", t0 + 1000, "하나")}));
+  h.loop.advance(2s);
+  // The first message shows on the desktop while its publish is in flight.
+  ASSERT_EQ(h.notifier.texts.size(), 1u);
+  EXPECT_EQ(h.notifier.texts[0], (std::pair<std::string, std::string>{"Friend 1", "하나"}));
+  EXPECT_TRUE(h.notifier.posted[0].starts_with("message-"));
+  ASSERT_EQ(h.transport.requests.size(), 1u);
+  EXPECT_EQ(h.transport.requests[0].url, "https://ntfy.test/");
+  EXPECT_EQ(jsonOf(h.transport.requests[0])["click"], "https://www.instagram.com/direct/t/key-1/");
+  h.loop.advance(2h);
+  EXPECT_EQ(h.notifier.texts.size(), 2u);
+  EXPECT_EQ(h.transport.requests.size(), 2u);
+
+  // Switched off: the next message goes to ntfy only.
+  w.setDesktopMessageNotifications(false);
+  EXPECT_EQ(h.settings.boolValue("desktopMessageNotifications"), false);
+  h.transport.delay = 0ms;
+  h.page.rows[0] = P::thread("1", "m4", t0 + 3000, Json::array({P::message("m4", t0 + 3000, "셋")}));
+  h.loop.advance(4s);
+  EXPECT_EQ(h.notifier.texts.size(), 2u);
+  EXPECT_EQ(jsonOf(h.transport.requests.back())["message"], "셋");
+}
+
 TEST_F(ReadLoop, WaitingMessagesGoOutSoonAfterTheRelayAnswersAgainOrTheNetworkReturns) {
   Watcher& w = start();
   h.loop.advance(4s);
