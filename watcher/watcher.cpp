@@ -92,6 +92,7 @@ void Watcher::networkPathUpdate(bool online) {
 
 void Watcher::reload(std::string_view reason) {
   reloadScheduled_ = true;
+  readMark_.reset();
   std::string r(reason);
   deps_.systemLog.message("reload: " + r);
   deps_.log.log("reload: " + r);

@@ -2,7 +2,9 @@
 //
 // It owns the watched web view (the user's own Instagram web session, kept
 // in the engine's persistent data store), the push client, and the read
-// loop: a repeating 2-second timer whose every firing starts one `tick()`.
+// loop: a repeating 2-second timer whose every firing starts one `tick()`,
+// and, once a read has found the page's record store, a wait inside the page
+// that starts a read as soon as the store takes a write.
 // It tracks the network path, keeps the process from idling, publishes the
 // state the views show and derives the overall health from it.
 //
@@ -19,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "base/durable_file.h"
@@ -144,8 +147,14 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   void notifyLocally(const std::string& title, const std::string& body, const std::string& prefix);
 
  private:
-  Task<void> readInbox();
+  // `hinted`: started by a store write rather than the timer.
+  Task<void> readInbox(bool hinted = false);
   Task<void> failedRead(std::optional<std::string> source);
+  // Follows the page's record store from the read that found it: each
+  // write starts a read at once (at most one every 250 ms), between the
+  // timer's ticks.
+  Task<void> followStore(std::optional<double> since);
+  Task<void> hintedRead();
   Task<void> badgeOnlyNotification();
   void webContentProcessDidTerminate() override;
   void networkPathUpdate(bool online);
@@ -187,6 +196,25 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   Time lastInboxNavigation_ = distantPast();
   Timer timer_;
   bool reloadScheduled_ = false;
+
+  // The last full read of the inbox, as the page named it: with its mark
+  // and the store's epoch, a read within 60 s of it on the same address may
+  // get a short "unchanged" answer. Cleared by every reload.
+  struct ReadMark {
+    std::string mark;
+    double epoch = 0;
+    std::string url;  // the page's address at the read
+  };
+  std::optional<ReadMark> readMark_;
+  Time lastFullRead_ = distantPast();
+  // Ids of the threads that were unread on the last accepted read.
+  std::unordered_set<std::string> unreadThreads_;
+  // The store wait: the mark of the store it follows or followed, whether
+  // it runs, and the start of the last read it caused.
+  std::string followedMark_;
+  bool following_ = false;
+  bool hintedSnapshot_ = false;  // a hinted read's snapshot call is out
+  Time lastHintedRead_ = distantPast();
   sigc::connection pushChanges_;
   // Handlers given to platform services hold the Watcher weakly through
   // this token; they do nothing once the Watcher is gone.

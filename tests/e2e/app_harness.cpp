@@ -92,7 +92,9 @@ std::size_t RecordingRelay::count(std::string_view path, std::string_view bodyPa
   return n;
 }
 
-AppHarness::AppHarness(AppOptions options) {
+AppHarness::AppHarness(AppOptions options)
+    : page_(options.pageOptions),
+      executable_(options.executable.empty() ? std::string(CORVID_EXECUTABLE) : options.executable) {
   for (const char* d : {"home", "config/corvid", "data", "cache", "state", "runtime"})
     fs::create_directories(root_ / d);
   fs::permissions(root_ / "runtime", fs::perms::owner_all);
@@ -141,10 +143,15 @@ GSubprocess* AppHarness::spawn() {
     g_subprocess_launcher_setenv(launcher, name, value.c_str(), TRUE);
   g_subprocess_launcher_set_child_setup(  // dies with a test that crashed
       launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
-  GSubprocess* process = g_subprocess_launcher_spawn(launcher, nullptr, CORVID_EXECUTABLE, nullptr);
+  GSubprocess* process = g_subprocess_launcher_spawn(launcher, nullptr, executable_.c_str(), nullptr);
   g_object_unref(launcher);
-  if (!process) throw std::runtime_error("cannot start " CORVID_EXECUTABLE);
+  if (!process) throw std::runtime_error("cannot start " + executable_);
   return process;
+}
+
+pid_t AppHarness::pid() const {
+  const char* id = corvid_ ? g_subprocess_get_identifier(corvid_) : nullptr;
+  return id ? static_cast<pid_t>(std::stoi(id)) : 0;
 }
 
 void AppHarness::start() {

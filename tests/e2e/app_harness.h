@@ -94,6 +94,10 @@ struct AppOptions {
   std::optional<bool> everWatched = std::nullopt;
   // More "key=value" lines for settings.ini.
   std::vector<std::string> settingsLines = {};
+  // Options of the test inbox server, e.g. {"--threads", "40"}.
+  std::vector<std::string> pageOptions = {};
+  // The corvid binary to run; empty: the one built with the harness.
+  std::string executable = {};
 };
 
 class AppHarness {
@@ -108,6 +112,8 @@ class AppHarness {
   // Starts corvid; again once the earlier run has ended.
   void start();
   void sendSignal(int signal) { g_subprocess_send_signal(corvid_, signal); }
+  // The running corvid's process id; 0 before start or after it ended.
+  pid_t pid() const;
   // Waits for corvid to end: its wait status, nothing on time-out.
   std::optional<int> waitForExit(Millis timeout);
   // Starts corvid a second time (it hands over to the running one) and
@@ -151,6 +157,7 @@ class AppHarness {
   PageServer page_;
   RecordingRelay relay_;
   GSubprocess* corvid_ = nullptr;
+  std::string executable_;
   void* display_ = nullptr;  // an X connection held while corvid runs
 };
 

@@ -29,6 +29,10 @@ class FakeWebView : public WebView {
   int dataRemovals = 0;
   // Answers a script call (body, arguments). By default every call fails.
   std::function<ScriptResult(std::string_view body, const Json& arguments)> scripts;
+  // Answers calls of the script `waitingBody` instead, asynchronously: a
+  // script that waits inside the page.
+  std::string waitingBody;
+  std::function<Task<ScriptResult>(Json arguments)> waitingScript;
   // How long a script call takes (virtual time).
   Duration scriptDelay = std::chrono::milliseconds(0);
   // The world of every script call so far.
@@ -48,6 +52,7 @@ class FakeWebView : public WebView {
     worlds.push_back(world);
     std::string text(body);
     Json args = arguments;
+    if (waitingScript && text == waitingBody) co_return co_await waitingScript(std::move(args));
     if (scriptDelay > Duration::zero()) co_await sleepFor(scheduler_, scriptDelay);
     if (!scripts) co_return ScriptResult{std::string("no script handler"), std::nullopt};
     co_return scripts(text, args);

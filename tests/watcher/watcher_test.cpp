@@ -217,6 +217,92 @@ TEST_F(ReadLoop, HeartbeatEvery300SecondsOrEvery30WhileTheRelayHasAProblem) {
   EXPECT_EQ(h.sent("/v1/status").size() - before, 3u);
 }
 
+TEST_F(ReadLoop, AStoreWriteStartsAReadAtOnceAndOverlappingTicksAnnounceOnce) {
+  start();
+  h.page.epoch = 1;
+  h.loop.advance(2500ms);  // the baseline read at 2 s starts following the store
+  h.page.rows[0] = P::thread("1", "m2", t0 + 1000, Json::array({P::message("m2", t0 + 1000, "hi")}), {{"unread", true}});
+  h.page.badge = 1;
+  h.page.epoch = 2;
+  h.loop.advance(200ms);  // long before the next tick at 4 s
+  EXPECT_EQ(h.field("/v1/push", "body"), std::vector<std::string>{"hi"});
+
+  // Slow page scripts: a write just before a tick makes the hinted read and
+  // the tick read the same new message side by side.
+  h.web().scriptDelay = 300ms;
+  h.loop.advance(1150ms);  // 3.85 s
+  h.page.rows[0] = P::thread("1", "m3", t0 + 2000, Json::array({P::message("m3", t0 + 2000, "again"),
+                                                                P::message("m2", t0 + 1000, "hi")}),
+                             {{"unread", true}});
+  h.page.epoch = 3;
+  h.loop.advance(20s);
+  EXPECT_EQ(h.field("/v1/push", "body"), (std::vector<std::string>{"hi", "again"}));
+  EXPECT_GE(h.page.storeWaits, 3);
+
+  // A store that takes a write every 50 ms is read at most every 250 ms,
+  // besides the timer's ticks.
+  h.web().scriptDelay = 0ms;
+  const int before = h.page.fullReads;
+  for (int i = 0; i < 200; ++i) {
+    *h.page.epoch += 1;
+    h.loop.advance(50ms);
+  }
+  EXPECT_LE(h.page.fullReads - before, 10000 / 250 + 5 + 1);
+  EXPECT_GE(h.page.fullReads - before, 30);
+}
+
+TEST_F(ReadLoop, AMessageIntoAnUnreadThreadSkipsTheBadgeWaitOneIntoAReadThreadStillWaits) {
+  start();
+  h.page.rows.push_back(P::thread("2", "b1", t0, Json::array(), {{"unread", true}}));
+  h.page.badge = 1;
+  h.loop.advance(2s);  // the baseline
+
+  // The thread was unread already: the badge cannot rise, the tick at 4 s
+  // pushes at once.
+  h.page.rows[1] = P::thread("2", "b2", t0 + 1000, Json::array({P::message("b2", t0 + 1000, "again")}),
+                             {{"unread", true}});
+  h.loop.advance(2s);
+  EXPECT_EQ(h.field("/v1/push", "body"), std::vector<std::string>{"again"});
+
+  // A read thread: the tick at 6 s gives the badge the full 1.5 s.
+  h.page.rows[0] = P::thread("1", "m2", t0 + 2000, Json::array({P::message("m2", t0 + 2000, "hello")}),
+                             {{"unread", true}});
+  h.loop.advance(3400ms);
+  EXPECT_EQ(pushKinds().size(), 1u);
+  h.loop.advance(100ms);
+  EXPECT_EQ(h.field("/v1/push", "body"), (std::vector<std::string>{"again", "hello"}));
+}
+
+TEST_F(ReadLoop, AnUnchangedStoreCountsAsAReadWithAFullReadEveryMinuteAndAfterAReload) {
+  Watcher& w = start();
+  h.page.epoch = 5;
+  h.loop.advance(2s);  // the full baseline read
+  const std::size_t statuses = h.sent("/v1/status").size();
+  h.loop.advance(58s);
+  EXPECT_EQ(h.page.fullReads, 1);
+  EXPECT_EQ(h.page.unchangedReads, 29);
+  EXPECT_EQ(w.lastReadAt(), std::optional<Time>(h.loop.now()));
+  EXPECT_EQ(w.threads(), 1);
+  h.loop.advance(2s);  // 60 s after the last full read
+  EXPECT_EQ(h.page.fullReads, 2);
+  w.reload("test");
+  h.loop.advance(2s);
+  EXPECT_EQ(h.page.fullReads, 3);
+  at("https://www.instagram.com/direct/t/key-1/");  // a navigation inside the page
+  h.loop.advance(2s);
+  EXPECT_EQ(h.page.fullReads, 4);
+
+  // A real change after many unchanged answers is announced once.
+  h.page.rows[0] = P::thread("1", "m2", t0 + 1000, Json::array({P::message("m2", t0 + 1000, "hi")}), {{"unread", true}});
+  h.page.badge = 1;
+  h.page.epoch = 6;
+  h.loop.advance(300s);
+  EXPECT_EQ(pushKinds(), std::vector<std::string>{"message"});
+  EXPECT_GT(h.sent("/v1/status").size(), statuses);  // heartbeats go on
+  EXPECT_EQ(w.sessionState(), "ok");
+  EXPECT_EQ(w.unread(), 1);
+}
+
 TEST(WatcherNtfy, WithATopicAloneMessagesGoToNtfyAndTheDesktopShowsThemWithoutWaiting) {
   WatcherHarness h;
   h.settings.setString("ntfyTopicURL", "https://ntfy.test/corvid-t");
