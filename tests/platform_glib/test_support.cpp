@@ -1,13 +1,11 @@
 #include "platform_glib/test_support.h"
 
 #include <gio/gunixfdlist.h>
-#include <glib/gstdio.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstring>
 #include <fstream>
 #include <future>
 #include <map>
@@ -58,34 +56,36 @@ std::set<pid_t> descendantsNamed(const std::string& name) {
   return found;
 }
 
-// A session bus that starts no services: a name nobody owns is unknown at
-// once, so that a real service installed on the machine (dunst owns
-// org.freedesktop.Notifications by activation) never takes the place of a
-// test's stand-in.
-const char* const kBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
-<allow own="*"/></policy></busconfig>)";
+// A session bus without service activation: only what a test starts is on
+// it, whatever the machine has installed (a notification server, for one,
+// would otherwise be started by the first notification).
+constexpr const char* kPrivateBusConfig =
+    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+    "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>\n"
+    "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+    "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
 
 PrivateBus::PrivateBus() {
-  gchar* config = nullptr;
-  const int fd = g_file_open_tmp("corvid-bus-XXXXXX.conf", &config, nullptr);
-  if (fd < 0) throw std::runtime_error("cannot write a bus configuration");
-  const bool written = write(fd, kBusConfig, strlen(kBusConfig)) == static_cast<ssize_t>(strlen(kBusConfig));
+  // The daemon reads its configuration once, at start.
+  char config[] = "/tmp/corvid-bus-XXXXXX.conf";
+  int fd = mkstemps(config, 5);
+  if (fd < 0) throw std::runtime_error("cannot write the bus configuration");
+  const std::string text = kPrivateBusConfig;
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   close(fd);
+  const std::string configArgument = std::string("--config-file=") + config;
   GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);
   // The bus goes with a test process that dies.
   g_subprocess_launcher_set_child_setup(
       launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
-  const std::string option = std::string("--config-file=") + config;
-  daemon_ = written ? g_subprocess_launcher_spawn(launcher, nullptr, "dbus-daemon", option.c_str(), "--nofork",
-                                                  "--nopidfile", "--print-address=1", nullptr)
-                    : nullptr;
+  if (written) {
+    daemon_ = g_subprocess_launcher_spawn(launcher, nullptr, "dbus-daemon", configArgument.c_str(), "--nofork",
+                                          "--nopidfile", "--print-address=1", nullptr);
+  }
   g_object_unref(launcher);
   if (!daemon_) {
-    g_unlink(config);
-    g_free(config);
+    unlink(config);
     throw std::runtime_error("cannot start dbus-daemon");
   }
   GDataInputStream* out = g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_));
@@ -93,8 +93,7 @@ PrivateBus::PrivateBus() {
   g_object_unref(out);
   address_ = line ? line : "";
   g_free(line);
-  g_unlink(config);  // read by now: the daemon prints its address after loading it
-  g_free(config);
+  unlink(config);
   if (address_.empty()) throw std::runtime_error("dbus-daemon gave no address");  // it ends with us
 }
 
@@ -177,6 +176,24 @@ GDBusMessage* BusStub::filter(GDBusConnection* connection, GDBusMessage* message
   g_object_unref(answer);
   g_object_unref(message);
   return nullptr;
+}
+
+std::unique_ptr<BusStub> notificationServer(const std::string& address, const char* capability, bool hung) {
+  return std::make_unique<BusStub>(
+      address, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+      R"(<node><interface name="org.freedesktop.Notifications">
+<method name="GetCapabilities"><arg type="as" direction="out"/></method><method name="GetServerInformation">
+<arg type="s" direction="out"/><arg type="s" direction="out"/><arg type="s" direction="out"/>
+<arg type="s" direction="out"/></method><method name="Notify"><arg type="s"/><arg type="u"/><arg type="s"/>
+<arg type="s"/><arg type="s"/><arg type="as"/><arg type="a{sv}"/><arg type="i"/><arg type="u" direction="out"/>
+</method></interface></node>)",
+      [capability, hung, last = 0u](const std::string& method, GVariant*) mutable -> BusStub::Reply {
+        const char* capabilities[] = {capability, nullptr};
+        if (method == "GetCapabilities") return g_variant_new("(^as)", capabilities);
+        if (method == "GetServerInformation") return g_variant_new("(ssss)", "fake", "corvid", "1", "1.2");
+        if (hung) return BusStub::Reply::never();
+        return g_variant_new("(u)", ++last);
+      });
 }
 
 }  // namespace corvid::testing

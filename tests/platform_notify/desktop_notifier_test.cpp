@@ -19,25 +19,11 @@ class SessionBus : public ::testing::Environment {
 };
 const auto* const kBus = ::testing::AddGlobalTestEnvironment(new SessionBus);
 
-const char* const kServerXml = R"(<node><interface name="org.freedesktop.Notifications">
-<method name="GetCapabilities"><arg type="as" direction="out"/></method><method name="Notify"><arg type="s"/>
-<arg type="u"/><arg type="s"/><arg type="s"/><arg type="s"/><arg type="as"/><arg type="a{sv}"/><arg type="i"/>
-<arg type="u" direction="out"/></method></interface></node>)";
-
-// A notification server with one capability; it numbers the notifications
-// from 1, or never answers a Notify call when `hung`.
-std::unique_ptr<BusStub> notificationServer(const char* capability, bool hung = false) {
-  return std::make_unique<BusStub>(
-      getenv("DBUS_SESSION_BUS_ADDRESS"), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-      kServerXml,
-      [capability, hung, last = 0u](const std::string& method, GVariant*) mutable -> BusStub::Reply {
-        const char* capabilities[] = {capability, nullptr};
-        if (method == "GetCapabilities") return g_variant_new("(^as)", capabilities);
-        if (hung) return BusStub::Reply::never();
-        return g_variant_new("(u)", ++last);
-      });
+std::unique_ptr<BusStub> server(const char* capability, bool hung = false) {
+  return notificationServer(getenv("DBUS_SESSION_BUS_ADDRESS"), capability, hung);
 }
 
+// The Notify calls the server received.
 std::vector<std::string> notifyCalls(const BusStub& server) {
   std::vector<std::string> out;
   for (const auto& c : server.calls()) {
@@ -59,7 +45,7 @@ TEST(Notifier, TheClickActionFollowsTheCapabilitiesAndAClickNamesItsNotification
     SCOPED_TRACE(actions ? "actions, posted before asking" : "no actions, asked first");
     FreedesktopNotifier notifier({"Corvid", "corvid", ""},
                                  [&](const std::string& id) { clicks.push_back(id); });
-    auto server = notificationServer(actions ? "actions" : "body");
+    auto notifications = server(actions ? "actions" : "body");
     // Either the notifier learns the capabilities when it first posts, or it was asked first.
     if (!actions) {
       EXPECT_TRUE(runOnMainLoop(notifier.requestAuthorization(), 10s));
@@ -67,7 +53,7 @@ TEST(Notifier, TheClickActionFollowsTheCapabilitiesAndAClickNamesItsNotification
     notifier.post("login-1", "Instagram 로그인이 풀렸습니다", "다시 로그인하세요");
     notifier.post("resumed-2", "다시 지켜보는 중", "");
     ASSERT_TRUE(spinUntil([&] { return notifier.openNotifications() == 2; }));
-    const std::string first = notifyCalls(*server).at(0);
+    const std::string first = notifyCalls(*notifications).at(0);
     EXPECT_EQ(first.find("('Corvid', "), 0u) << first;
     const std::string texts = std::string("'Instagram 로그인이 풀렸습니다', '다시 로그인하세요', ") +
                               (actions ? "['default', '열기']" : "[]");
@@ -75,8 +61,8 @@ TEST(Notifier, TheClickActionFollowsTheCapabilitiesAndAClickNamesItsNotification
     EXPECT_NE(first.find("'desktop-entry': <'corvid'>"), std::string::npos) << first;
     EXPECT_NE(first.find("'sound-name': <'message-new-instant'>"), std::string::npos) << first;
     for (std::uint32_t id : {2u, 1u}) {  // the "default" action, then the server closes it (dismissed)
-      server->emit("ActionInvoked", g_variant_new("(us)", id, "default"));
-      server->emit("NotificationClosed", g_variant_new("(uu)", id, 2u));
+      notifications->emit("ActionInvoked", g_variant_new("(us)", id, "default"));
+      notifications->emit("NotificationClosed", g_variant_new("(uu)", id, 2u));
     }
     ASSERT_TRUE(spinUntil([&] { return notifier.openNotifications() == 0; }, 5s));
   }
@@ -84,7 +70,7 @@ TEST(Notifier, TheClickActionFollowsTheCapabilitiesAndAClickNamesItsNotification
 }
 
 TEST(Notifier, AServerThatNeverAnswersHoldsUpNothing) {
-  auto server = notificationServer("actions", /*hung=*/true);
+  auto hung = server("actions", /*hung=*/true);
   {
     FreedesktopNotifier notifier({"Corvid", "corvid", ""}, nullptr);
     // A 2-second loop in small: every tick posts, as a flapping session would.
@@ -100,9 +86,9 @@ TEST(Notifier, AServerThatNeverAnswersHoldsUpNothing) {
           return G_SOURCE_CONTINUE;
         },
         &loop);
-    const bool went = spinUntil([&] { return loop.ticks >= 30 && notifyCalls(*server).size() >= 20; }, 8s);
+    const bool went = spinUntil([&] { return loop.ticks >= 30 && notifyCalls(*hung).size() >= 20; }, 8s);
     g_source_remove(timer);
-    EXPECT_TRUE(went) << loop.ticks << " ticks, " << notifyCalls(*server).size() << " notifications sent";
+    EXPECT_TRUE(went) << loop.ticks << " ticks, " << notifyCalls(*hung).size() << " notifications sent";
     EXPECT_EQ(notifier.openNotifications(), 0u);
   }  // gone with its calls still unanswered
   spinFor(50ms);

@@ -25,7 +25,8 @@ AppServices::AppServices()
   routeUnhandledTaskErrors(systemLog);
   watcher = std::make_unique<Watcher>(WatcherDependencies{
       scheduler, clock, settings, activityLog, systemLog, engine, network, activity, loginItem, transport,
-      notifier, [this] { return computerName.current(); }, CORVID_DEFAULT_RELAY_ORIGIN, serviceOrigin()});
+      notifier, [this] { return computerName.current(); }, CORVID_DEFAULT_RELAY_ORIGIN, serviceOrigin(),
+      &outboxFile});
 }
 
 AppServices::~AppServices() = default;
