@@ -6,8 +6,11 @@
 
 #include "app/lifecycle.h"
 #include "app/window_router.h"
+#include "app/session_member.h"
+#include "platform/linux/gtk/display_loss.h"
 #include "platform/linux/gtk/instagram_window.h"
 #include "platform/linux/gtk/main_window.h"
+#include "platform/linux/gtk/session_client.h"
 #include "platform/linux/gtk/system_quit.h"
 #include "platform/linux/gtk/tray.h"
 #include "platform/linux/gtk/window_host.h"
@@ -27,6 +30,14 @@ class MainContent : public WindowContent {
  private:
   MainWindowContent content_;
 };
+
+// The command that starts this program, for the session manager.
+std::string executablePath() {
+  gchar* path = g_file_read_link("/proc/self/exe", nullptr);
+  std::string out = path ? path : "corvid";
+  g_free(path);
+  return out;
+}
 
 }  // namespace
 
@@ -48,8 +59,14 @@ struct CorvidApplication::Shell {
         quit(QuitController::Dependencies{s.scheduler, [&s] { return s.watcher->push().pairings().size(); },
                                           [&app] { return app.confirmQuit(); },
                                           [&s] { return s.watcher->sendStoppedStatus(); },
-                                          [&app] { app.terminate(); }}),
-        shutdownWatch([&app] { app.requestQuit(true); }) {
+                                          [&app] { app.terminate(); },
+                                          [&s] { return s.watcher->sendCurrentStatus(); }}),
+        shutdownWatch([&app] { app.requestQuit(true); }),
+        sessionMember({quit, [this] { session.saveYourselfDone(); }, [&app] { app.requestQuit(true); }}),
+        session({[this](SessionSave save) { sessionMember.saveYourself(save); },
+                 [this] { sessionMember.die(); }, [this] { sessionMember.shutdownCancelled(); }},
+                executablePath()),
+        displayLoss(gdk_display_get_default(), [&app] { app.requestQuit(true); }) {
     host.setRouter(&router);
   }
 
@@ -84,6 +101,9 @@ struct CorvidApplication::Shell {
   TrayIcon tray;
   QuitController quit;
   ShutdownWatch shutdownWatch;
+  SessionMember sessionMember;
+  SessionClient session;
+  DisplayLossWatch displayLoss;
   std::function<void()> onQuit;
   GtkWidget* quitDialog = nullptr;  // while the confirmation shows
   guint logoutInhibit = 0;
@@ -273,7 +293,8 @@ bool CorvidApplication::confirmQuit() {
 }
 
 void CorvidApplication::terminate() {
-  if (shell_) shell_->host.saveFrames();
+  // Without a display the windows' frames are gone; keep the saved ones.
+  if (shell_ && !DisplayLossWatch::lost()) shell_->host.saveFrames();
   g_application_quit(G_APPLICATION(app_));
 }
 
