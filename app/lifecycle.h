@@ -102,6 +102,8 @@ class QuitController {
   // the session's end has been reported, any quit proceeds at once.
   QuitReply shouldTerminate(bool systemQuit);
   bool stopping() const { return phase_ == Phase::stopping; }
+  // The phones heard "stopped" at the session's end.
+  bool phonesTold() const { return phase_ == Phase::endReported; }
 
   // The session is ending (logout, restart, shutdown) and its manager waits
   // for every member before it ends them: with a phone paired, "stopped" is

@@ -89,15 +89,16 @@ std::size_t RecordingRelay::count(std::string_view path, std::string_view bodyPa
   return n;
 }
 
-AppHarness::AppHarness(AppOptions options) {
+AppHarness::AppHarness(AppOptions options) : options_(std::move(options)) {
+  const AppOptions& o = options_;
   for (const char* d : {"home", "config/corvid", "data", "cache", "state", "runtime"})
     fs::create_directories(root_ / d);
   fs::permissions(root_ / "runtime", fs::perms::owner_all);
   std::ofstream settings(root_ / "config/corvid/settings.ini");
   settings << "[Corvid]\n";
-  if (!options.pairingSecrets.empty()) {
+  if (!o.pairingSecrets.empty()) {
     nlohmann::json pairings = nlohmann::json::array();
-    for (const auto& secret : options.pairingSecrets) {
+    for (const auto& secret : o.pairingSecrets) {
       pairings.push_back({{"secret", secret},
                           {"deviceModel", "iPhone15,2"},
                           {"environment", "production"},
@@ -105,7 +106,7 @@ AppHarness::AppHarness(AppOptions options) {
     }
     settings << "pushServerURL=" << relay_.origin() << "\npushPairings=" << pairings.dump() << "\n";
   }
-  if (options.everWatched) settings << "everWatched=" << (*options.everWatched ? "true" : "false") << "\n";
+  if (o.everWatched) settings << "everWatched=" << (*o.everWatched ? "true" : "false") << "\n";
 }
 
 AppHarness::~AppHarness() {
@@ -133,6 +134,10 @@ GSubprocess* AppHarness::spawn() {
       {"GSETTINGS_BACKEND", "memory"}};
   for (const auto& [name, value] : environment)
     g_subprocess_launcher_setenv(launcher, name, value.c_str(), TRUE);
+  // Never the session manager of the desktop the tests run in.
+  g_subprocess_launcher_unsetenv(launcher, "SESSION_MANAGER");
+  for (const auto& [name, value] : options_.environment)
+    g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
   g_subprocess_launcher_set_child_setup(  // dies with a test that crashed
       launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
   GSubprocess* process = g_subprocess_launcher_spawn(launcher, nullptr, CORVID_EXECUTABLE, nullptr);

@@ -17,8 +17,8 @@
 // test inbox page (tests/pages/server.mjs), which CORVID_SERVICE_ORIGIN
 // points the Watcher at, so nothing reaches the real service; and a
 // loopback relay that records every request and can be told never to
-// answer. Corvid inherits DISPLAY (the tests run under Xvfb); its output
-// goes to `output()`.
+// answer. Corvid inherits DISPLAY (the tests run under Xvfb) unless the
+// options name another; its output goes to `output()`.
 //
 // Corvid runs as a GSubprocess: signals reach only a child that GLib has not
 // reaped yet, the destructor stops it (SIGTERM, then SIGKILL), and it gets
@@ -70,6 +70,9 @@ struct AppOptions {
   std::vector<std::string> pairingSecrets = {};
   // "everWatched", when given.
   std::optional<bool> everWatched = std::nullopt;
+  // Variables set for corvid on top of the sandbox's (DISPLAY of another
+  // X server, SESSION_MANAGER, ...).
+  std::vector<std::pair<std::string, std::string>> environment = {};
 };
 
 class AppHarness {
@@ -118,6 +121,7 @@ class AppHarness {
  private:
   GSubprocess* spawn();
 
+  AppOptions options_;
   TempDir root_{"corvid-e2e"};
   PrivateBus bus_;
   PageServer page_;

@@ -1,12 +1,15 @@
 #include "platform/linux/gtk/application.h"
 
 #include <glib-unix.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "app/lifecycle.h"
-#include "app/window_router.h"
 #include "app/session_member.h"
+#include "app/window_router.h"
 #include "platform/linux/gtk/display_loss.h"
 #include "platform/linux/gtk/instagram_window.h"
 #include "platform/linux/gtk/main_window.h"
@@ -16,6 +19,7 @@
 #include "platform/linux/gtk/window_host.h"
 #include "ui/main_window_model.h"
 #include "ui/menu_model.h"
+#include "watcher/watcher.h"
 
 namespace corvid::linux_platform {
 
@@ -30,6 +34,11 @@ class MainContent : public WindowContent {
  private:
   MainWindowContent content_;
 };
+
+[[noreturn]] void end() {
+  std::fflush(nullptr);
+  _exit(0);
+}
 
 // The command that starts this program, for the session manager.
 std::string executablePath() {
@@ -66,7 +75,7 @@ struct CorvidApplication::Shell {
         session({[this](SessionSave save) { sessionMember.saveYourself(save); },
                  [this] { sessionMember.die(); }, [this] { sessionMember.shutdownCancelled(); }},
                 executablePath()),
-        displayLoss(gdk_display_get_default(), [&app] { app.requestQuit(true); }) {
+        displayLoss(gdk_display_get_default(), [&app] { app.displayLost(); }) {
     host.setRouter(&router);
   }
 
@@ -292,9 +301,33 @@ bool CorvidApplication::confirmQuit() {
   return answer == GTK_RESPONSE_ACCEPT;
 }
 
+void CorvidApplication::displayLost() {
+  // From inside Xlib's error handler: GTK and the default main context must
+  // not run again. The stopped report runs on a main context of its own,
+  // within the usual limit; settings and the activity log are written as
+  // they change, so the process can end right after.
+  Watcher& watcher = *services_->watcher;
+  if (quitStep(watcher.push().pairings().size(), true) == QuitStep::quitNow || shell_->quit.phonesTold()) end();
+  GMainContext* context = g_main_context_new();
+  g_main_context_push_thread_default(context);
+  services_->transport.moveToThreadDefaultContext();
+  bool done = false;
+  auto report = [](Watcher& w, bool& finished) -> Task<void> {
+    co_await w.sendStoppedStatus();
+    finished = true;
+  };
+  auto scope = spawn(report(watcher, done));
+  const gint64 limit = std::chrono::duration_cast<std::chrono::microseconds>(kStoppedReportLimit).count();
+  const gint64 deadline = g_get_monotonic_time() + limit;
+  GSource* wake = g_timeout_source_new(static_cast<guint>(limit / 1000));
+  g_source_set_callback(wake, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+  g_source_attach(wake, context);
+  while (!done && g_get_monotonic_time() < deadline) g_main_context_iteration(context, TRUE);
+  end();
+}
+
 void CorvidApplication::terminate() {
-  // Without a display the windows' frames are gone; keep the saved ones.
-  if (shell_ && !DisplayLossWatch::lost()) shell_->host.saveFrames();
+  if (shell_) shell_->host.saveFrames();
   g_application_quit(G_APPLICATION(app_));
 }
 

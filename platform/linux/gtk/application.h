@@ -55,6 +55,9 @@ class CorvidApplication {
   void requestQuit(bool systemQuit);
   bool confirmQuit();
   void terminate();
+  // The X display is gone: reports "stopped" (within the limit) without
+  // GTK, then ends the process.
+  [[noreturn]] void displayLost();
 
   GtkApplication* app_ = nullptr;
   std::unique_ptr<AppServices> services_;

@@ -1,12 +1,11 @@
-// Keeps the application alive for a moment when its X connection breaks
-// (the X server ended, the display's socket closed).
+// Hears that the application's X connection broke (the X server ended, the
+// display's socket closed).
 //
-// GDK ends the process at once when Xlib reports a fatal I/O error on the
-// display, which would cut short the report that tells the phones watching
-// stopped. Instead the error is noted, Xlib is told not to end the process
-// (XSetIOErrorExitHandler: from then on it fails every request on that
-// display), and `onLost` runs from the main loop, which goes on without the
-// display until the application has quit.
+// GDK would end the process at once when Xlib reports the fatal I/O error.
+// Instead `onLost` runs, from inside that error handler; it must end the
+// process itself (the process ends anyway should it return). Nothing of
+// GTK may run from there: Xlib hands out no more requests on the dead
+// display, GTK does not expect that, and returning into it would crash.
 #pragma once
 
 #include <gdk/gdk.h>
@@ -22,9 +21,6 @@ class DisplayLossWatch {
   ~DisplayLossWatch();
   DisplayLossWatch(const DisplayLossWatch&) = delete;
   DisplayLossWatch& operator=(const DisplayLossWatch&) = delete;
-
-  // Whether the connection of the watched display broke.
-  static bool lost();
 
  private:
   std::function<void()> onLost_;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace corvid::linux_platform {
 
@@ -33,7 +34,7 @@ HttpResult failure(HttpFailureKind kind, std::string detail) {
 struct Exchange {
   explicit Exchange(Resumer<HttpResult> r) : resume(std::move(r)) {}
   ~Exchange() {
-    if (timeoutSource) g_source_remove(timeoutSource);
+    if (timeoutSource) g_source_destroy(timeoutSource), g_source_unref(timeoutSource);
     if (message) g_object_unref(message);
     g_object_unref(cancellable);
   }
@@ -43,7 +44,7 @@ struct Exchange {
   Resumer<HttpResult> resume;
   SoupMessage* message = nullptr;
   GCancellable* cancellable = g_cancellable_new();
-  guint timeoutSource = 0;
+  GSource* timeoutSource = nullptr;  // on the context the request was sent from
   bool timedOut = false;
   bool finished = false;
   bool abandoned = false;  // the waiting task is gone: answer nobody
@@ -67,7 +68,6 @@ struct Guard {
 
 gboolean onTimeout(gpointer data) {
   auto* exchange = static_cast<Exchange*>(data);
-  exchange->timeoutSource = 0;
   exchange->timedOut = true;
   g_cancellable_cancel(exchange->cancellable);
   return G_SOURCE_REMOVE;
@@ -80,8 +80,8 @@ void onFinished(GObject* source, GAsyncResult* result, gpointer data) {
   GBytes* bytes = soup_session_send_and_read_finish(SOUP_SESSION(source), result, &error);
   exchange.finished = true;
   if (exchange.timeoutSource) {
-    g_source_remove(exchange.timeoutSource);
-    exchange.timeoutSource = 0;
+    g_source_destroy(exchange.timeoutSource);
+    g_source_unref(std::exchange(exchange.timeoutSource, nullptr));
   }
   HttpResult answer;
   if (bytes) {
@@ -196,16 +196,25 @@ HttpFailure classifyTransportError(const GError* error, bool timedOut) {
 
 SoupTransport::SoupTransport() : SoupTransport(Options{}) {}
 
-SoupTransport::SoupTransport(const Options& options) {
-  session_ = options.tlsDatabase ? soup_session_new_with_options("tls-database", options.tlsDatabase, nullptr)
-                                 : soup_session_new();
+SoupTransport::SoupTransport(const Options& options) : options_(options) { session_ = newSession(options_); }
+
+SoupSession* SoupTransport::newSession(const Options& options) {
+  SoupSession* session = options.tlsDatabase
+                             ? soup_session_new_with_options("tls-database", options.tlsDatabase, nullptr)
+                             : soup_session_new();
   // Default features that would add headers or credentials of their own.
-  soup_session_remove_feature_by_type(session_, SOUP_TYPE_CONTENT_DECODER);
-  soup_session_remove_feature_by_type(session_, SOUP_TYPE_AUTH_MANAGER);
-  soup_session_remove_feature_by_type(session_, SOUP_TYPE_COOKIE_JAR);
+  soup_session_remove_feature_by_type(session, SOUP_TYPE_CONTENT_DECODER);
+  soup_session_remove_feature_by_type(session, SOUP_TYPE_AUTH_MANAGER);
+  soup_session_remove_feature_by_type(session, SOUP_TYPE_COOKIE_JAR);
+  return session;
+}
+
+void SoupTransport::moveToThreadDefaultContext() {
+  retired_.push_back(std::exchange(session_, newSession(options_)));
 }
 
 SoupTransport::~SoupTransport() {
+  for (SoupSession* session : retired_) g_object_unref(session);
   soup_session_abort(session_);
   g_object_unref(session_);
 }
@@ -227,7 +236,9 @@ Task<HttpResult> SoupTransport::send(HttpRequest request) {
     }
     auto exchange = std::make_shared<Exchange>(resume);
     exchange->message = message;
-    exchange->timeoutSource = g_timeout_add(timeoutMillis(request.timeout), onTimeout, exchange.get());
+    exchange->timeoutSource = g_timeout_source_new(timeoutMillis(request.timeout));
+    g_source_set_callback(exchange->timeoutSource, onTimeout, exchange.get(), nullptr);
+    g_source_attach(exchange->timeoutSource, g_main_context_get_thread_default());
     std::weak_ptr<Exchange> weak = exchange;
     auto registration = scope.onCancel([weak] {
       if (auto e = weak.lock()) g_cancellable_cancel(e->cancellable);
