@@ -25,7 +25,8 @@ struct QuitTest : ::testing::Test {
   // The application's system quit: the quit decision, then its reply.
   SessionMember member{{*quit, [this] { ++saves; },
                         [this] {
-                          if (quit->shouldTerminate(true) == QuitReply::terminateNow) terminatedAt = loop.now();
+                          if (quit->shouldTerminate(true) == QuitReply::terminateNow)
+                            terminatedAt = loop.now();
                         }}};
 
   bool confirm() {
@@ -133,9 +134,9 @@ TEST_F(QuitTest, TheSessionsEndAndOtherQuitsTogetherReportOnce) {
   // quits at once without a second report.
   terminatedAt.reset();
   reports = 0;
-  quit = std::make_unique<QuitController>(QuitController::Dependencies{
-      loop, [] { return std::size_t{1}; }, [this] { return confirm(); }, [this] { return report(); },
-      [this] { terminatedAt = loop.now(); }});
+  quit = std::make_unique<QuitController>(
+      QuitController::Dependencies{loop, [] { return std::size_t{1}; }, [this] { return confirm(); },
+                                   [this] { return report(); }, [this] { terminatedAt = loop.now(); }});
   whileAsking = [this] {
     quit->sessionEnding([this] { ++saves; });
     loop.advance(2s);

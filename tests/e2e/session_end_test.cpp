@@ -10,7 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
+#include <memory>
 
 #include "app_harness.h"
 
@@ -42,8 +45,8 @@ class XServer {
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     GSubprocessLauncher* l = launcher(G_SUBPROCESS_FLAGS_STDERR_SILENCE);
     g_subprocess_launcher_take_fd(l, fds[1], 3);
-    process_ = g_subprocess_launcher_spawn(l, nullptr, "Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24",
-                                           "-nolisten", "tcp", nullptr);
+    process_ = g_subprocess_launcher_spawn(l, nullptr, "Xvfb", "-displayfd", "3", "-screen", "0",
+                                           "1280x800x24", "-nolisten", "tcp", nullptr);
     g_object_unref(l);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
@@ -82,10 +85,12 @@ std::filesystem::path makeRoot() {
 class XfceSession {
  public:
   explicit XfceSession(const XServer& x) {
-    for (const char* d : {"home", "config", "cache", "data", "runtime", "xdg/xfce4/xfconf/xfce-perchannel-xml"})
+    for (const char* d :
+         {"home", "config", "cache", "data", "runtime", "xdg/xfce4/xfconf/xfce-perchannel-xml"})
       std::filesystem::create_directories(root_ / d);
     std::filesystem::permissions(root_ / "runtime", std::filesystem::perms::owner_all);
-    std::ofstream(root_ / "xdg/xfce4/xfconf/xfce-perchannel-xml/xfce4-session.xml") << R"(<?xml version="1.0"?>
+    std::ofstream(root_ / "xdg/xfce4/xfconf/xfce-perchannel-xml/xfce4-session.xml")
+        << R"(<?xml version="1.0"?>
 <channel name="xfce4-session" version="1.0">
   <property name="general" type="empty">
     <property name="FailsafeSessionName" type="string" value="Failsafe"/>
@@ -121,16 +126,19 @@ class XfceSession {
     GDBusConnection* bus = connectTo(bus_->address());
     GVariantBuilder activation;
     g_variant_builder_init(&activation, G_VARIANT_TYPE("a{ss}"));
-    for (const auto& [name, value] : environment) g_variant_builder_add(&activation, "{ss}", name.c_str(), value.c_str());
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "UpdateActivationEnvironment",
-        g_variant_new("(a{ss})", &activation), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    for (const auto& [name, value] : environment)
+      g_variant_builder_add(&activation, "{ss}", name.c_str(), value.c_str());
+    GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "UpdateActivationEnvironment",
+                                                  g_variant_new("(a{ss})", &activation), nullptr,
+                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     if (reply) g_variant_unref(reply);
     g_object_unref(bus);
 
-    GSubprocessLauncher* l = launcher(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
-                                                                    G_SUBPROCESS_FLAGS_STDERR_SILENCE));
-    for (const auto& [name, value] : environment) g_subprocess_launcher_setenv(l, name.c_str(), value.c_str(), TRUE);
+    GSubprocessLauncher* l = launcher(
+        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE | G_SUBPROCESS_FLAGS_STDERR_SILENCE));
+    for (const auto& [name, value] : environment)
+      g_subprocess_launcher_setenv(l, name.c_str(), value.c_str(), TRUE);
     g_subprocess_launcher_unsetenv(l, "SESSION_MANAGER");
     // No TCP: the manager listens on its local socket only.
     process_ = g_subprocess_launcher_spawn(l, nullptr, "xfce4-session", "--disable-tcp", nullptr);
@@ -148,7 +156,8 @@ class XfceSession {
     bus_.reset();
     // The settings daemon of the session may still be writing as it leaves.
     std::error_code error;
-    for (int i = 0; i < 50 && std::filesystem::remove_all(root_, error) == static_cast<std::uintmax_t>(-1); ++i)
+    for (int i = 0; i < 50 && std::filesystem::remove_all(root_, error) == static_cast<std::uintmax_t>(-1);
+         ++i)
       spinFor(100ms);
   }
   XfceSession(const XfceSession&) = delete;
@@ -162,8 +171,9 @@ class XfceSession {
   GVariant* call(const char* method, GVariant* args, const char* path = "/org/xfce/SessionManager",
                  const char* interface = "org.xfce.Session.Manager", std::string* error = nullptr) {
     GError* e = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(bus_connection_, "org.xfce.SessionManager", path, interface,
-                                                  method, args, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &e);
+    GVariant* reply =
+        g_dbus_connection_call_sync(bus_connection_, "org.xfce.SessionManager", path, interface, method, args,
+                                    nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &e);
     if (e) {
       if (error) *error = e->message;
       g_error_free(e);
@@ -278,15 +288,12 @@ TEST(SessionEnd, TheLossOfTheDisplayStillTellsThePhonesStopped) {
   app.start();
   ASSERT_TRUE(app.waitForLog("ui: settings window")) << app.output();
   app.waitUntil([] { return false; }, 1s);
-  const auto killedAt = std::chrono::steady_clock::now();
   x.kill();
   auto status = app.waitForExit(10s);
-  const auto took = std::chrono::steady_clock::now() - killedAt;
   ASSERT_TRUE(status) << app.output();
   EXPECT_EQ(app.relay().count("/v1/status", "\"stopped\""), 1u) << app.output();
   EXPECT_EQ(app.countLog("quit: status stopped"), 1u);
-  EXPECT_TRUE(exitedCleanly(status)) << app.output() << *status << " after "
-                                     << std::chrono::duration_cast<Millis>(took).count() << " ms";
+  EXPECT_TRUE(exitedCleanly(status)) << app.output() << "wait status " << *status;
 }
 
 }  // namespace

@@ -65,11 +65,10 @@ struct CorvidApplication::Shell {
         router(host, s.scheduler, s.activityLog, link),
         tray(TrayIcon::Dependencies{*s.watcher, router, s.scheduler, s.clock, s.systemLog,
                                     [this, &s](MenuAction a) { perform(s, a); }, kApplicationId}),
-        quit(QuitController::Dependencies{s.scheduler, [&s] { return s.watcher->push().pairings().size(); },
-                                          [&app] { return app.confirmQuit(); },
-                                          [&s] { return s.watcher->sendStoppedStatus(); },
-                                          [&app] { app.terminate(); },
-                                          [&s] { return s.watcher->sendCurrentStatus(); }}),
+        quit(QuitController::Dependencies{
+            s.scheduler, [&s] { return s.watcher->push().pairings().size(); },
+            [&app] { return app.confirmQuit(); }, [&s] { return s.watcher->sendStoppedStatus(); },
+            [&app] { app.terminate(); }, [&s] { return s.watcher->sendCurrentStatus(); }}),
         shutdownWatch([&app] { app.requestQuit(true); }),
         sessionMember({quit, [this] { session.saveYourselfDone(); }, [&app] { app.requestQuit(true); }}),
         session({[this](SessionSave save) { sessionMember.saveYourself(save); },
@@ -307,7 +306,8 @@ void CorvidApplication::displayLost() {
   // within the usual limit; settings and the activity log are written as
   // they change, so the process can end right after.
   Watcher& watcher = *services_->watcher;
-  if (quitStep(watcher.push().pairings().size(), true) == QuitStep::quitNow || shell_->quit.phonesTold()) end();
+  if (quitStep(watcher.push().pairings().size(), true) == QuitStep::quitNow || shell_->quit.phonesTold())
+    end();
   GMainContext* context = g_main_context_new();
   g_main_context_push_thread_default(context);
   services_->transport.moveToThreadDefaultContext();
@@ -320,8 +320,10 @@ void CorvidApplication::displayLost() {
   const gint64 limit = std::chrono::duration_cast<std::chrono::microseconds>(kStoppedReportLimit).count();
   const gint64 deadline = g_get_monotonic_time() + limit;
   GSource* wake = g_timeout_source_new(static_cast<guint>(limit / 1000));
-  g_source_set_callback(wake, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+  g_source_set_callback(
+      wake, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
   g_source_attach(wake, context);
+  g_source_unref(wake);
   while (!done && g_get_monotonic_time() < deadline) g_main_context_iteration(context, TRUE);
   end();
 }

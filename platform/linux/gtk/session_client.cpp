@@ -52,9 +52,9 @@ void iceWatch(IceConn connection, IcePointer, Bool opening, IcePointer*) {
   if (opening) {
     // The descriptor must not leak into the programs Corvid starts.
     fcntl(IceConnectionNumber(connection), F_SETFD, FD_CLOEXEC);
-    watched()[connection] = g_unix_fd_add(IceConnectionNumber(connection),
-                                          static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
-                                          &iceReadable, connection);
+    watched()[connection] =
+        g_unix_fd_add(IceConnectionNumber(connection),
+                      static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), &iceReadable, connection);
   } else if (auto it = watched().find(connection); it != watched().end()) {
     g_source_remove(it->second);
     watched().erase(it);
@@ -76,8 +76,7 @@ SmcConn smc(void* connection) { return static_cast<SmcConn>(connection); }
 
 // One property of the client, as the manager keeps it.
 struct Property {
-  Property(const char* name, const char* type, std::vector<std::string> values)
-      : strings(std::move(values)) {
+  Property(const char* name, const char* type, std::vector<std::string> values) : strings(std::move(values)) {
     prop.name = const_cast<char*>(name);
     prop.type = const_cast<char*>(type);
     for (std::string& s : strings) {
