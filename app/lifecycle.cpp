@@ -1,6 +1,7 @@
 #include "app/lifecycle.h"
 
 #include "app/window_router.h"
+#include "push/push_client.h"
 #include "ui/main_window_model.h"
 #include "watcher/watcher.h"
 
@@ -22,15 +23,32 @@ std::string launchLine(const Watcher& w) {
 }
 
 NotificationRoute notificationRoute(std::string_view identifier) {
-  return identifier.starts_with("login") ? NotificationRoute::instagramLogin : NotificationRoute::main;
+  if (identifier.starts_with("login")) return NotificationRoute::instagramLogin;
+  if (identifier.starts_with("message")) return NotificationRoute::instagramInspect;
+  return NotificationRoute::main;
 }
 
 void openForNotification(WindowRouter& router, std::string_view identifier) {
-  if (notificationRoute(identifier) == NotificationRoute::instagramLogin) {
-    router.showInstagram(InstagramMode::login);
-  } else {
-    router.showMain();
+  switch (notificationRoute(identifier)) {
+    case NotificationRoute::instagramLogin:
+      router.showInstagram(InstagramMode::login);
+      break;
+    case NotificationRoute::instagramInspect:
+      router.showInstagram(InstagramMode::inspect);
+      break;
+    case NotificationRoute::main:
+      router.showMain();
+      break;
   }
+}
+
+Task<void> sendTestFromMenu(PushClient& push, DesktopNotifier& notifier, const Clock& clock) {
+  co_await push.sendTest();
+  const std::optional<PushClient::Note> note = push.testNote();
+  if (!note) co_return;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(clock.now().time_since_epoch()).count();
+  const std::string identifier = "test-" + std::to_string(seconds);
+  if (co_await notifier.requestAuthorization()) notifier.post(identifier, std::string(kTestOutcomeTitle), note->text);
 }
 
 QuitStep quitStep(std::size_t pairingCount, bool systemQuit) {

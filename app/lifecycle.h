@@ -17,6 +17,7 @@
 
 namespace corvid {
 
+class PushClient;
 class Watcher;
 class WindowRouter;
 
@@ -38,13 +39,25 @@ inline bool opensMainWindowAtLaunch(bool setupComplete) { return !setupComplete;
 
 // --- notification clicks --------------------------------------------------
 
-enum class NotificationRoute { instagramLogin, main };
+enum class NotificationRoute { instagramLogin, instagramInspect, main };
 
 // Identifiers beginning with "login" (the lost-login notices, "login-<seconds>")
-// open the Instagram window for logging in; any other, the empty one too,
-// opens the main window.
+// open the Instagram window for logging in, those beginning with "message"
+// (the messages shown on the desktop) open it to look at the inbox; any
+// other, the empty one too, opens the main window.
 NotificationRoute notificationRoute(std::string_view identifier);
 void openForNotification(WindowRouter& router, std::string_view identifier);
+
+// --- the tray menu's test notification -----------------------------------
+
+// Title of the desktop notification that reports how the test went.
+inline constexpr std::string_view kTestOutcomeTitle = "시험 알림 보내기";
+
+// The tray menu's "시험 알림 보내기": sends the test notification to every
+// phone and, since the menu has closed by then, shows the outcome (the push
+// client's test note) as a desktop notification "test-<seconds>" (a click
+// opens the main window, where the note shows too).
+Task<void> sendTestFromMenu(PushClient& push, DesktopNotifier& notifier, const Clock& clock);
 
 // --- quitting -------------------------------------------------------------
 
@@ -56,7 +69,7 @@ struct QuitAlertTexts {
 };
 inline constexpr QuitAlertTexts kQuitAlert{
     "Corvid를 종료할까요?",
-    "종료하면 iPhone으로 DM 알림이 가지 않습니다. 다시 켜려면 응용 프로그램 폴더에서 Corvid를 여세요.",
+    "종료하면 iPhone으로 DM 알림이 가지 않습니다. 다시 켜려면 앱 목록에서 Corvid를 여세요.",
     "종료", "취소"};
 
 enum class QuitReply {

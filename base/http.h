@@ -14,8 +14,10 @@ namespace corvid {
 // One request. `url` is absolute (http or https). The transport sends the
 // given headers and the ones HTTP itself needs (Host, Content-Length), no
 // cookies and no credentials of its own, and does not follow redirects.
-// `timeout` bounds the whole exchange, from sending to the last byte of the
-// answer.
+// `timeout` bounds the whole exchange, from the moment the request is handed
+// to the network (a connection is being opened or used for it) to the last
+// byte of the answer; time spent waiting in the transport's own queue does
+// not count.
 struct HttpRequest {
   std::string method = "POST";
   std::string url;
@@ -45,6 +47,9 @@ struct HttpFailure {
 struct HttpResponse {
   int status = 0;  // 0 when the answer was not HTTP
   std::string body;
+  // The response headers that callers read (names in lower case):
+  // "retry-after".
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 struct HttpResult {

@@ -1,7 +1,8 @@
 // The per-user key-value settings store.
 //
-// Keys in use: "includeSnippet", "everWatched", "loggedOutByUser" (booleans),
-// "pushServerURL" (text), "pushPairings" (the JSON text of the pairings).
+// Keys in use: "includeSnippet", "everWatched", "loggedOutByUser",
+// "desktopMessageNotifications" (booleans), "pushServerURL", "ntfyTopicURL",
+// "ntfyAccessToken" (texts), "pushPairings" (the JSON text of the pairings).
 // An absent key is absent, not a default: callers decide their defaults.
 // Writes take effect at once and survive a crash of the process; a failing
 // write is reported by the store's own log and otherwise dropped.

@@ -20,7 +20,7 @@ endfunction()
 # the plain C++ libraries listed here; corvid_check_layering() fails the
 # configure step otherwise.
 set(CORVID_CORE_ALLOWED_LIBS nlohmann_json::nlohmann_json PkgConfig::SIGCXX
-    PkgConfig::URIPARSER ICU::i18n ICU::uc OpenSSL::Crypto Threads::Threads simdjson::simdjson)
+    PkgConfig::URIPARSER PkgConfig::QRENCODE ICU::i18n ICU::uc OpenSSL::Crypto Threads::Threads simdjson::simdjson)
 
 function(corvid_core_library name)
   corvid_library(${name} ${ARGN})
@@ -46,16 +46,23 @@ function(corvid_check_layering)
 endfunction()
 
 # A unit or integration test executable registered with CTest.
-#   corvid_test(NAME name SOURCES ... LIBS ... [LABELS ...] [DISPLAY] [TIMEOUT s])
+#   corvid_test(NAME name SOURCES ... LIBS ... [LABELS ...] [DISPLAY] [TIMEOUT s] [SCREEN WxH])
 # DISPLAY tests need an X server and a session bus; tools/test runs the
-# whole suite under Xvfb and a private D-Bus session.
+# whole suite under Xvfb and a private D-Bus session. SCREEN runs the test
+# on an Xvfb of its own with a screen of that size.
 function(corvid_test)
-  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT;SCREEN" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   corvid_warnings(${T_NAME})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(T_SCREEN)
+    # A display of its own with that screen size (WIDTHxHEIGHT).
+    add_test(NAME ${T_NAME} COMMAND xvfb-run -a -s "-screen 0 ${T_SCREEN}x24" $<TARGET_FILE:${T_NAME}>)
+    set(T_DISPLAY ON)
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  endif()
   set(labels ${T_LABELS})
   if(T_DISPLAY)
     list(APPEND labels display)

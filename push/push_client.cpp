@@ -4,12 +4,16 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "base/text.h"
+
 namespace corvid {
 
 namespace {
 
 constexpr const char* kServerURLKey = "pushServerURL";
 constexpr const char* kPairingsKey = "pushPairings";
+constexpr const char* kNtfyTopicKey = "ntfyTopicURL";
+constexpr const char* kNtfyTokenKey = "ntfyAccessToken";
 
 std::string storedServerURL(const PushClient::Dependencies& d) {
   if (auto s = d.settings.stringValue(kServerURLKey)) return *s;
@@ -28,7 +32,66 @@ std::vector<PushClient::Pairing> storedPairings(const PushClient::Dependencies& 
 PushClient::PushClient(Dependencies deps)
     : deps_(std::move(deps)),
       serverURL_(*this, storedServerURL(deps_)),
-      pairings_(*this, storedPairings(deps_)) {}
+      pairings_(*this, storedPairings(deps_)),
+      ntfyTopicURL_(*this, deps_.settings.stringValue(kNtfyTopicKey).value_or("")),
+      ntfyAccessToken_(*this, deps_.settings.stringValue(kNtfyTokenKey).value_or("")) {
+  if (!deps_.scheduler) return;
+  outbox_ = std::make_unique<Outbox>(deps_.outboxFile ? *deps_.outboxFile : memoryOutbox_, deps_.log,
+                                     deps_.clock.now());
+  outbox_->onChange = [this] {
+    const int waiting = static_cast<int>(outbox_->size());
+    if (waitingCount_.get() != waiting) waitingCount_ = waiting;
+  };
+  // Nothing waits for a phone that is no longer paired.
+  dropUnknownTargets();
+  waitingCount_ = static_cast<int>(outbox_->size());
+  // What was waiting when Corvid last ended goes out again now.
+  if (outbox_->size() > 0) {
+    deps_.scheduler->post([this, alive = std::weak_ptr<bool>(alive_)] {
+      if (alive.lock()) retryWaiting();
+    });
+  }
+}
+
+PushClient::~PushClient() { *alive_ = false; }
+
+std::optional<ntfy::Topic> PushClient::ntfyTopic() const {
+  if (ntfyTopicURL_->empty()) return std::nullopt;
+  return ntfy::parseTopicURL(ntfyTopicURL_.get());
+}
+
+bool PushClient::setNtfyTopicURL(std::string_view url) {
+  std::string text = trimmed(url);
+  if (!text.empty() && !ntfy::parseTopicURL(text)) return false;
+  if (text == ntfyTopicURL_.get()) return true;
+  if (text.empty()) {
+    deps_.settings.remove(kNtfyTopicKey);
+  } else {
+    deps_.settings.setString(kNtfyTopicKey, text);
+  }
+  ntfyTopicURL_ = std::move(text);
+  ntfyProblem_ = std::nullopt;
+  const std::string reference(ntfy::kOutboxTarget);
+  if (outbox_ && ntfyTopicURL_->empty()) {
+    outbox_->dropTarget(reference, "ntfy off");  // nobody subscribes any more
+  } else {
+    retryNow(reference);  // a corrected address may reach the server
+  }
+  return true;
+}
+
+void PushClient::setNtfyAccessToken(std::string_view token) {
+  std::string text = trimmed(token);
+  if (text == ntfyAccessToken_.get()) return;
+  if (text.empty()) {
+    deps_.settings.remove(kNtfyTokenKey);
+  } else {
+    deps_.settings.setString(kNtfyTokenKey, text);
+  }
+  ntfyAccessToken_ = std::move(text);
+  ntfyProblem_ = std::nullopt;
+  retryNow(std::string(ntfy::kOutboxTarget));  // a corrected token may be let in
+}
 
 void PushClient::setServerURL(std::string url) {
   deps_.settings.setString(kServerURLKey, url);
@@ -37,6 +100,8 @@ void PushClient::setServerURL(std::string url) {
   if (changed) {
     connectionProblem_ = std::nullopt;
     deliveryProblem_ = std::nullopt;
+    // A corrected address may reach a server that the old one did not.
+    retryWaiting();
   }
 }
 
@@ -47,6 +112,7 @@ void PushClient::setPairings(std::vector<Pairing> pairings) {
   } else {
     deps_.settings.remove(kPairingsKey);
   }
+  dropUnknownTargets();
 }
 
 std::optional<std::string> PushClient::encodePairings(const std::vector<Pairing>& pairings) {

@@ -3,6 +3,10 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <ctime>
+#include <iomanip>
+#include <sstream>
+
 #include "base/url.h"
 
 namespace corvid::relay {
@@ -113,10 +117,38 @@ RelayError statusError(int status, const JsonObject& body) {
   return RelayError{"push", status, std::move(message)};
 }
 
+PushFailure classifyPushFailure(const RelayError& error) {
+  if (error.domain != "push") return PushFailure::refused;  // a body that cannot be sent, ever
+  const int code = error.code;
+  if (code == RelayError::kNoResponse || code == RelayError::kUnusableServerURL) return PushFailure::transient;
+  if (code == 408 || code == 429 || code >= 500) return PushFailure::transient;
+  if (code == 401 || code == 410) return PushFailure::gone;
+  return PushFailure::refused;
+}
+
+std::optional<Duration> retryAfterDelay(std::string_view value, Time now) {
+  constexpr auto kLongest = std::chrono::hours(6);
+  std::string text(trimmed(value));
+  if (text.empty()) return std::nullopt;
+  if (text.find_first_not_of("0123456789") == std::string::npos) {
+    if (text.size() > 6) return kLongest;
+    return std::min<Duration>(std::chrono::seconds(std::stol(text)), kLongest);
+  }
+  // IMF-fixdate, the form servers send: "Sun, 06 Nov 1994 08:49:37 GMT".
+  std::tm tm{};
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  in >> std::get_time(&tm, "%a, %d %b %Y %H:%M:%S GMT");
+  if (in.fail()) return std::nullopt;
+  Time at = std::chrono::system_clock::from_time_t(timegm(&tm));
+  if (at <= now) return Duration::zero();
+  return std::min<Duration>(at - now, kLongest);
+}
+
 std::string deliveryFailureText(const RelayError& error) {
   switch (error.code) {
     case 401:
-      return "서버에서 이 Mac의 연결이 사라졌습니다. iPhone을 다시 연결하세요.";
+      return "서버에서 이 컴퓨터의 연결이 사라졌습니다. iPhone을 다시 연결하세요.";
     case 410:
       return "iPhone 등록이 사라졌습니다(앱 삭제 등). iPhone을 다시 연결하세요.";
     case 429:

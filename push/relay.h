@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "base/http.h"
+#include "base/time.h"
 
 namespace corvid {
 
@@ -24,6 +25,8 @@ struct RelayError {
   std::string domain = "push";
   int code = 0;
   std::string message;
+  // How long the server asked us to wait (a 429's Retry-After), if it did.
+  std::optional<Duration> retryAfter = std::nullopt;
   bool operator==(const RelayError&) const = default;
 };
 
@@ -84,6 +87,18 @@ std::string appleRefusalText(const JsonObject& body);
 // The relay error of an answer other than 200: message `error`, else
 // `reason`, else "HTTP " + status.
 RelayError statusError(int status, const JsonObject& body);
+
+// What a failed push means for the notification.
+enum class PushFailure {
+  transient,  // no response, 408, 429, 5xx, an unusable server URL: try again later
+  gone,       // 401, 410: the pairing no longer exists
+  refused,    // any other answer: the server will never take it
+};
+PushFailure classifyPushFailure(const RelayError& error);
+
+// The wait a Retry-After header value asks for at `now`: delta-seconds or
+// an HTTP date; nothing when it is neither. At most 6 hours.
+std::optional<Duration> retryAfterDelay(std::string_view value, Time now);
 
 // What a failed fan-out target and a failed pairing show.
 std::string deliveryFailureText(const RelayError& error);

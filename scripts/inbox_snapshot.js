@@ -4,9 +4,11 @@
 // Runs as the body of an async function in the page's own world, with the
 // named arguments `selector` (CSS selector list of thread rows, start points
 // of the React fiber walk), `limit` (rows returned) and `recent` (recent
-// entries per row, at most 10). Returns null when the page has no Relay
-// environment to read. State kept between runs: window.__halvyRelayEnv (the
-// environment found) and window.__halvyInboxTabs (the tab probe of a path).
+// entries per row, at most 10), and optionally `unchangedSince` (below).
+// Returns null when the page has no Relay environment to read. State kept
+// between runs: window.__halvyRelayEnv (the environment found),
+// window.__halvyInboxTabs (the tab probe of a path) and
+// window.__halvyReadMark (the store read and the mark naming it).
 //
 // Missing records, links and fields fall back to empty values; errors thrown
 // by the store's own functions once the environment was accepted are not
@@ -98,8 +100,30 @@ if (!env) {
   window.__halvyRelayEnv = env;
 }
 
+// ---- The store has taken no write since an earlier full read: a short
+// answer. `unchangedSince` (optional) names that read by its `mark` and
+// `epoch`; the mark stands for one store object of this document, so a
+// reload or a replaced store always gets a full read.
+const store = env.getStore();
+let readMark = window.__halvyReadMark;
+if (!isObj(readMark) || readMark.store !== store) {
+  readMark = { store, id: Date.now().toString(36) + Math.random().toString(36).slice(2) };
+  window.__halvyReadMark = readMark;
+}
+let epoch = null;
+try {
+  const e = typeof store.getEpoch === "function" ? store.getEpoch() : null;
+  if (typeof e === "number" && Number.isFinite(e)) epoch = e;
+} catch (e) {
+  epoch = null;
+}
+if (typeof unchangedSince !== "undefined" && isObj(unchangedSince) && epoch !== null &&
+    unchangedSince.mark === readMark.id && unchangedSince.epoch === epoch) {
+  return { source: "unchanged", mark: readMark.id, epoch };
+}
+
 // ---- 2. Classify the records (one scan of the record source).
-const src = env.getStore().getSource();
+const src = store.getSource();
 const get = (link) => {
   if (!isObj(link) || link.__ref == null) return null;
   return src.get(link.__ref) || null;
@@ -558,4 +582,6 @@ return {
   orphanInfo,
   orphans,
   tabs: (Array.isArray(probe.found) ? probe.found : []).join(","),
+  mark: readMark.id,
+  epoch,
 };

@@ -21,6 +21,7 @@ Task<std::optional<Json>> runObjectScript(WebView& view, std::string_view body, 
 std::string_view inboxSnapshotSource() { return embedded::inbox_snapshot_js; }
 std::string_view storeRefetchSource() { return embedded::store_refetch_js; }
 std::string_view badgeSource() { return embedded::badge_js; }
+std::string_view storeWaitSource() { return embedded::store_wait_js; }
 
 const std::string& threadRowSelector() {
   static const std::string selector = [] {
@@ -55,6 +56,14 @@ Task<std::optional<Json>> runStoreRefetch(WebView& view) {
 
 Task<std::optional<Json>> runBadge(WebView& view) {
   co_return co_await runObjectScript(view, badgeSource(), Json::object());
+}
+
+Task<std::optional<Json>> runStoreWait(WebView& view, std::optional<double> since,
+                                       std::chrono::milliseconds timeout, std::chrono::milliseconds interval) {
+  Json arguments = {{"since", since ? Json(*since) : Json(nullptr)},
+                    {"timeoutMs", timeout.count()},
+                    {"intervalMs", interval.count()}};
+  co_return co_await runObjectScript(view, storeWaitSource(), std::move(arguments));
 }
 
 }  // namespace corvid::scripts

@@ -1,12 +1,13 @@
 // The inbox page scripts and how the Watcher runs them.
 //
 // Each script is a text resource compiled into the binary (see
-// inbox_snapshot.js, store_refetch.js and badge.js) and runs unchanged as the
+// inbox_snapshot.js, store_refetch.js, badge.js and store_wait.js) and runs unchanged as the
 // body of an async function in the watched page's own world, main frame.
 // A call that fails, a script that throws, and a result that is not an
 // object all come back as nothing.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@ namespace corvid::scripts {
 std::string_view inboxSnapshotSource();
 std::string_view storeRefetchSource();
 std::string_view badgeSource();
+std::string_view storeWaitSource();
 
 // The CSS selector list of inbox thread rows (start points of the snapshot's
 // fiber walk). Built on first use and kept for the life of the process.
@@ -40,5 +42,12 @@ Task<std::optional<Json>> runStoreRefetch(WebView& view);
 
 // Runs the badge reading: `badge`, `titleCount`, `hasLink`.
 Task<std::optional<Json>> runBadge(WebView& view);
+
+// Runs the store wait: returns once the page's Relay store epoch differs
+// from `since` (nothing: the epoch at the start), or after `timeout`.
+// The result carries `state` ("changed", "timeout", "unsupported") and
+// `epoch`.
+Task<std::optional<Json>> runStoreWait(WebView& view, std::optional<double> since,
+                                       std::chrono::milliseconds timeout, std::chrono::milliseconds interval);
 
 }  // namespace corvid::scripts

@@ -18,9 +18,9 @@ InstagramBanner instagramBanner(InstagramMode mode, bool loggedIn) {
   }
   if (!loggedIn) {
     return {Symbol::person, Tint::accent, "Instagram에 로그인하세요",
-            "로그인하면 Corvid가 이 Mac에서 받은편지함을 지켜보기 시작하고, 이 창은 저절로 닫힙니다. 로그인 "
+            "로그인하면 Corvid가 이 컴퓨터에서 받은편지함을 지켜보기 시작하고, 이 창은 저절로 닫힙니다. 로그인 "
             "정보는 "
-            "이 Mac에만 저장됩니다.",
+            "이 컴퓨터에만 저장됩니다.",
             false};
   }
   return {Symbol::ok, Tint::green, "로그인되었습니다",

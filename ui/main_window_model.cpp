@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include "base/text.h"
+#include "push/ntfy.h"
 #include "ui/status.h"
 #include "watcher/watcher.h"
 
@@ -10,10 +12,12 @@ namespace corvid {
 
 using Kind = Health::Kind;
 
-bool isSetupComplete(bool everWatched, std::size_t pairingCount) { return everWatched && pairingCount > 0; }
+bool isSetupComplete(bool everWatched, std::size_t pairingCount, bool hasNtfyTopic) {
+  return everWatched && (pairingCount > 0 || hasNtfyTopic);
+}
 
 bool isSetupComplete(const Watcher& w) {
-  return isSetupComplete(w.everWatched(), w.push().pairings().size());
+  return isSetupComplete(w.everWatched(), w.push().pairings().size(), w.push().hasNtfyTopic());
 }
 
 std::optional<std::string> setupStep(const Health& health, bool setupComplete) {
@@ -40,7 +44,7 @@ StatusActionArea statusActionArea(const Health& h, LoginItemStatus launchAtLogin
     case Kind::ok:
       if (launchAtLogin == LoginItemStatus::notRegistered || launchAtLogin == LoginItemStatus::notFound) {
         return {Layout::suggestion,
-                "Mac을 켤 때 자동으로 실행되게 하면 재시동한 뒤에도 알림을 놓치지 않습니다.",
+                "컴퓨터를 켤 때 자동으로 실행되게 하면 재시동한 뒤에도 알림을 놓치지 않습니다.",
                 {{"자동 실행 켜기", MainAction::enableLaunchAtLogin}}};
       }
       return {};
@@ -94,7 +98,12 @@ bool connectButtonEnabled(std::string_view code, bool isPairing) {
   return connectStepRuns(code) && !isPairing;
 }
 
-bool sendTestEnabled(std::size_t pairingCount) { return pairingCount > 0; }
+bool sendTestEnabled(std::size_t pairingCount, bool hasNtfyTopic) { return pairingCount > 0 || hasNtfyTopic; }
+
+std::optional<Caption> ntfyTopicCaption(std::string_view typed) {
+  if (trimmed(typed).empty() || ntfy::parseTopicURL(typed)) return std::nullopt;
+  return Caption{std::string(ntfy::kInvalidURLText), Tint::red};
+}
 
 std::string codeRowLabel(std::size_t pairingCount) {
   return pairingCount == 0 ? "코드로 연결" : "iPhone 추가";
@@ -151,7 +160,7 @@ Caption launchAtLoginCaption(LoginItemStatus status, const std::optional<std::st
     return {"시스템 설정 › 일반 › 로그인 항목에서 Corvid를 허용해야 합니다.", Tint::orange};
   }
   if (launchError) return {*launchError, Tint::red};
-  return {"켜 두면 Mac을 다시 켠 뒤에도 바로 알림을 보냅니다.", Tint::secondary};
+  return {"켜 두면 컴퓨터를 다시 켠 뒤에도 바로 알림을 보냅니다.", Tint::secondary};
 }
 
 bool launchAtLoginSwitchOn(LoginItemStatus status) {
@@ -172,7 +181,7 @@ std::string statisticsCaption(int threads, int unread, int igBadge, int sentCoun
          std::to_string(sentCount);
 }
 
-std::string versionLine(std::string_view versionText) { return "Corvid for Mac " + std::string(versionText); }
+std::string versionLine(std::string_view versionText) { return "Corvid for Linux " + std::string(versionText); }
 
 bool codeFocusOnHealthChange(const std::optional<Health::Kind>& previous, const Health& current) {
   return current.kind == Kind::noPhone && previous != Kind::noPhone;
@@ -199,6 +208,12 @@ MainWindowInputs mainWindowInputs(const Watcher& w) {
   in.serverURL = p.serverURL();
   in.defaultServerOrigin = p.defaultServerOrigin();
   in.sentCount = p.sentCount();
+  in.ntfyTopicURL = p.ntfyTopicURL();
+  in.ntfyAccessToken = p.ntfyAccessToken();
+  in.hasNtfyTopic = p.hasNtfyTopic();
+  in.ntfyTestNote = p.ntfyTestNote();
+  in.desktopMessageNotifications = w.desktopMessageNotifications();
+  in.waiting = p.waitingCount();
   return in;
 }
 
@@ -206,7 +221,7 @@ MainWindowModel mainWindowModel(const MainWindowInputs& in, const MainWindowView
                                 std::string_view versionText, Time now, const KoreanTimeFormat& format) {
   MainWindowModel m;
   std::size_t pairings = in.pairings.size();
-  m.setupStep = setupStep(in.health, isSetupComplete(in.everWatched, pairings));
+  m.setupStep = setupStep(in.health, isSetupComplete(in.everWatched, pairings, in.hasNtfyTopic));
   StatusSymbol symbol = statusSymbol(in.health);
   m.spinner = symbol.spinner;
   m.symbol = symbol.symbol;
@@ -214,7 +229,9 @@ MainWindowModel mainWindowModel(const MainWindowInputs& in, const MainWindowView
   m.title = statusTitle(in.health);
   m.detail = windowDetail(in.health);
   m.statusLines = statusLines(
-      {in.lastReadAt, in.sessionState, in.igBadge, in.unread, pairings, in.lastPushAt}, now, format);
+      {in.lastReadAt, in.sessionState, in.igBadge, in.unread, pairings, in.lastPushAt, in.waiting,
+       in.hasNtfyTopic},
+      now, format);
   m.actions = statusActionArea(in.health, in.launchAtLogin);
 
   for (const auto& p : in.pairings) m.pairingRows.push_back(pairingRow(p, format));
@@ -222,8 +239,14 @@ MainWindowModel mainWindowModel(const MainWindowInputs& in, const MainWindowView
   m.showsPairingSpinner = in.isPairing;
   m.connectEnabled = connectButtonEnabled(view.code, in.isPairing);
   m.pairNote = noteCaption(in.pairNote);
-  m.sendTestEnabled = sendTestEnabled(pairings);
+  m.sendTestEnabled = sendTestEnabled(pairings, in.hasNtfyTopic);
   m.testNote = noteCaption(in.testNote);
+
+  m.ntfyTopicText = view.ntfyTopicText.value_or(in.ntfyTopicURL);
+  m.ntfyTopicCaption = ntfyTopicCaption(m.ntfyTopicText);
+  if (in.hasNtfyTopic && trimmed(m.ntfyTopicText) == in.ntfyTopicURL) m.qrCodeText = in.ntfyTopicURL;
+  m.ntfyTestEnabled = in.hasNtfyTopic;
+  m.ntfyTestNote = noteCaption(in.ntfyTestNote);
 
   SessionInputs session{in.sessionState, in.lastReadAt.has_value(), in.viewerUsername};
   m.accountText = accountText(session);
@@ -234,6 +257,7 @@ MainWindowModel mainWindowModel(const MainWindowInputs& in, const MainWindowView
   m.launchAtLoginCaption = launchAtLoginCaption(in.launchAtLogin, view.launchError);
   m.showsLoginItemSettingsButton = showsLoginItemSettingsButton(in.launchAtLogin);
   m.includeSnippet = in.includeSnippet;
+  m.desktopMessageNotifications = in.desktopMessageNotifications;
 
   m.serverURL = in.serverURL;
   m.showsDefaultServerButton = showsDefaultServerButton(in.serverURL, in.defaultServerOrigin);

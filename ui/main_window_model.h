@@ -23,9 +23,10 @@ namespace corvid {
 class Watcher;
 
 // Setup is complete once the Watcher has watched at least once and a phone
-// is paired. The launch line, the launch decision, the onboarding step and
-// the login-window handling all use this one condition.
-bool isSetupComplete(bool everWatched, std::size_t pairingCount);
+// can be reached: a pairing or an ntfy topic. The launch line, the launch
+// decision, the onboarding step and the login-window handling all use this
+// one condition.
+bool isSetupComplete(bool everWatched, std::size_t pairingCount, bool hasNtfyTopic = false);
 bool isSetupComplete(const Watcher& watcher);
 
 // Every operation a control of the main window can start.
@@ -43,6 +44,8 @@ enum class MainAction {
   confirmUnpair,          // show the unpair confirmation for one pairing
   resetServer,            // serverURL = default origin, then the server-change handling
   revealLog,              // show the activity log file in the file manager
+  newNtfyTopic,           // fill the topic field with a new random topic
+  sendNtfyTest,           // a task awaiting the push client's ntfy test notification
 };
 
 inline constexpr const char* kCardReloadReason = "card";
@@ -107,8 +110,9 @@ bool connectStepRuns(std::string_view code);
 // "연결" is enabled for six characters while no pairing is in flight.
 bool connectButtonEnabled(std::string_view code, bool isPairing);
 
-// "시험 알림 보내기" is enabled while a phone is paired.
-bool sendTestEnabled(std::size_t pairingCount);
+// "시험 알림 보내기" is enabled while a phone can be reached: a pairing or
+// an ntfy topic.
+bool sendTestEnabled(std::size_t pairingCount, bool hasNtfyTopic = false);
 // The label of the code row: "코드로 연결" without pairing, else "iPhone 추가".
 std::string codeRowLabel(std::size_t pairingCount);
 
@@ -124,6 +128,12 @@ PairingRow pairingRow(const PushClient::Pairing& pairing,
 
 // A pairing or test note: red when it is an error, secondary otherwise.
 std::optional<Caption> noteCaption(const std::optional<PushClient::Note>& note);
+
+// --- ntfy section ---------------------------------------------------------
+
+// The topic field as typed: "주소가 올바르지 않습니다" (red) for a text that is
+// neither empty nor a usable topic URL, which is then not stored.
+std::optional<Caption> ntfyTopicCaption(std::string_view typed);
 
 // --- Instagram section ----------------------------------------------------
 
@@ -154,7 +164,7 @@ bool showsLoginItemSettingsButton(LoginItemStatus status);
 // "기본값" shows while the server URL differs from the default origin.
 bool showsDefaultServerButton(std::string_view serverURL, std::string_view defaultOrigin);
 std::string statisticsCaption(int threads, int unread, int igBadge, int sentCount);
-// "Corvid for Mac " + the version text.
+// "Corvid for Linux " + the version text.
 std::string versionLine(std::string_view versionText);
 
 // --- confirmations --------------------------------------------------------
@@ -167,7 +177,7 @@ struct Confirmation {
 };
 inline constexpr Confirmation kLogoutConfirmation{
     "Instagram에서 로그아웃할까요?", "로그아웃", "취소",
-    "이 Mac의 Corvid에 저장된 Instagram 로그인 정보를 지웁니다. 다시 로그인할 때까지 iPhone으로 알림이 가지 "
+    "이 컴퓨터의 Corvid에 저장된 Instagram 로그인 정보를 지웁니다. 다시 로그인할 때까지 iPhone으로 알림이 가지 "
     "않습니다."};
 inline constexpr Confirmation kUnpairConfirmation{
     "이 iPhone의 연결을 해제할까요?", "연결 해제", "취소",
@@ -187,14 +197,25 @@ inline constexpr std::string_view kDevelopmentBadge = "개발용";
 inline constexpr std::string_view kUnpairButton = "연결 해제…";
 inline constexpr std::string_view kInstagramHeader = "Instagram";
 inline constexpr std::string_view kInstagramFooter =
-    "Corvid 안에서만 쓰는 로그인입니다. Safari나 Chrome의 Instagram 로그인과는 따로 저장됩니다.";
+    "Corvid 안에서만 쓰는 로그인입니다. Firefox나 Chrome의 Instagram 로그인과는 따로 저장됩니다.";
 inline constexpr std::string_view kAccountLabel = "계정";
 inline constexpr std::string_view kInboxLabel = "받은편지함";
 inline constexpr std::string_view kGeneralHeader = "일반";
-inline constexpr std::string_view kLaunchAtLoginLabel = "Mac을 켤 때 자동으로 실행";
+inline constexpr std::string_view kLaunchAtLoginLabel = "컴퓨터를 켤 때 자동으로 실행";
 inline constexpr std::string_view kLoginItemSettingsButton = "로그인 항목 설정 열기";
 inline constexpr std::string_view kSnippetLabel = "알림에 메시지 미리보기 표시";
 inline constexpr std::string_view kSnippetCaption = "끄면 보낸 사람 이름과 “새 메시지”만 보냅니다.";
+inline constexpr std::string_view kDesktopMessagesLabel = "이 컴퓨터에도 메시지 알림 표시";
+inline constexpr std::string_view kNtfyHeader = "ntfy";
+inline constexpr std::string_view kNtfyTopicLabel = "ntfy 주제";
+inline constexpr std::string_view kNtfyTopicPrompt = "https://ntfy.sh/…";
+inline constexpr std::string_view kNewNtfyTopicButton = "새 주제 만들기";
+inline constexpr std::string_view kNtfyTokenLabel = "액세스 토큰";
+inline constexpr std::string_view kNtfyTokenPrompt = "선택 사항";
+inline constexpr std::string_view kNtfyTestButton = "ntfy로 시험 알림 보내기";
+inline constexpr std::string_view kNtfyFooter =
+    "ntfy 앱에서 이 주제를 구독하면 알림을 받습니다. 주제 이름을 아는 사람은 누구나 알림을 볼 수 있으니 추측하기 "
+    "어려운 이름을 쓰세요. 메시지 미리보기를 끄면 내용은 보내지 않습니다.";
 inline constexpr std::string_view kAdvancedHeader = "고급";
 inline constexpr std::string_view kServerLabel = "알림 서버";
 inline constexpr std::string_view kServerPrompt = "https://…";
@@ -237,6 +258,12 @@ struct MainWindowInputs {
   std::string serverURL;
   std::string defaultServerOrigin;
   int sentCount = 0;
+  std::string ntfyTopicURL;  // as stored; "" for none
+  std::string ntfyAccessToken;
+  bool hasNtfyTopic = false;
+  std::optional<PushClient::Note> ntfyTestNote;
+  bool desktopMessageNotifications = false;
+  int waiting = 0;
 };
 MainWindowInputs mainWindowInputs(const Watcher& watcher);
 
@@ -244,6 +271,9 @@ MainWindowInputs mainWindowInputs(const Watcher& watcher);
 struct MainWindowViewState {
   std::string code;
   std::optional<std::string> launchError;
+  // The topic field as typed; none until the user edits it (the field then
+  // shows the stored topic).
+  std::optional<std::string> ntfyTopicText;
 };
 
 struct MainWindowModel {
@@ -264,6 +294,12 @@ struct MainWindowModel {
   std::optional<Caption> pairNote;
   bool sendTestEnabled = false;
   std::optional<Caption> testNote;
+  // ntfy section
+  std::string ntfyTopicText;            // what the topic field holds
+  std::optional<Caption> ntfyTopicCaption;
+  std::optional<std::string> qrCodeText;  // the stored topic URL, while the field holds it
+  bool ntfyTestEnabled = false;
+  std::optional<Caption> ntfyTestNote;
   // Instagram section
   std::string accountText;
   ActionButton accountButton;
@@ -273,6 +309,7 @@ struct MainWindowModel {
   Caption launchAtLoginCaption;
   bool showsLoginItemSettingsButton = false;
   bool includeSnippet = true;
+  bool desktopMessageNotifications = false;
   // advanced group
   std::string serverURL;
   bool showsDefaultServerButton = false;

@@ -18,7 +18,9 @@ MenuItem button(std::string label, MenuAction action, bool enabled = true, std::
 }  // namespace
 
 MenuInputs menuInputs(const Watcher& watcher, Time now) {
-  return {watcher.health(), statusLines(statusLineInputs(watcher), now), !watcher.push().pairings().empty()};
+  const PushClient& push = watcher.push();
+  return {watcher.health(), statusLines(statusLineInputs(watcher), now),
+          !push.pairings().empty() || push.hasNtfyTopic()};
 }
 
 std::vector<MenuItem> menuItems(const MenuInputs& in) {

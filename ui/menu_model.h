@@ -39,6 +39,7 @@ struct MenuItem {
 struct MenuInputs {
   Health health;
   std::vector<std::string> statusLines;
+  // A phone can be reached: a pairing or an ntfy topic.
   bool hasPairing = false;
 };
 // Reads the health once, so title, detail and fix-it item agree.

@@ -52,7 +52,7 @@ std::string windowDetail(const Health& h) {
   switch (h.kind) {
     case Kind::loginNeeded:
       return h.firstTime
-                 ? "이 Mac에서 받은편지함을 지켜보려면 한 번 로그인해야 합니다. 로그인 정보는 이 Mac에만 "
+                 ? "이 컴퓨터에서 받은편지함을 지켜보려면 한 번 로그인해야 합니다. 로그인 정보는 이 컴퓨터에만 "
                    "저장됩니다."
                  : "다시 로그인할 때까지 iPhone으로 알림이 가지 않습니다.";
     case Kind::serverProblem:
@@ -68,7 +68,7 @@ std::string windowDetail(const Health& h) {
       return "iPhone의 Corvid 앱에서 설정 › Mac으로 알림 받기를 열면 6자리 코드가 보입니다. 아래 iPhone 칸에 "
              "입력하세요.";
     case Kind::ok:
-      return "새 DM이 오면 iPhone으로 알림을 보냅니다. 이 창을 닫아도 메뉴 막대에서 계속 작동합니다.";
+      return "새 DM이 오면 iPhone으로 알림을 보냅니다. 이 창을 닫아도 시스템 트레이에서 계속 작동합니다.";
   }
   return {};
 }
@@ -115,8 +115,8 @@ Tint statusTint(const Health& h) {
 
 StatusLineInputs statusLineInputs(const Watcher& w) {
   const PushClient& push = w.push();
-  return {w.lastReadAt(), w.sessionState(),       w.igBadge(),
-          w.unread(),     push.pairings().size(), push.lastPushAt()};
+  return {w.lastReadAt(),          w.sessionState(),  w.igBadge(),         w.unread(),
+          push.pairings().size(), push.lastPushAt(), push.waitingCount(), push.hasNtfyTopic()};
 }
 
 std::vector<std::string> statusLines(const StatusLineInputs& in, Time now, const KoreanTimeFormat& format) {
@@ -126,10 +126,19 @@ std::vector<std::string> statusLines(const StatusLineInputs& in, Time now, const
     lines.push_back("받은편지함 확인 " + relativeTime(in.lastReadAt, now, format) + " · 안 읽은 대화 " +
                     std::to_string(count));
   }
-  if (in.pairingCount > 0) {
-    std::string line = "iPhone " + std::to_string(in.pairingCount) + "대 연결됨";
+  if (in.pairingCount > 0 || in.hasNtfyTopic) {
+    std::string line;
+    if (in.pairingCount == 0) {
+      line = "ntfy로 알림";
+    } else {
+      line = "iPhone " + std::to_string(in.pairingCount) + "대 연결됨";
+      if (in.hasNtfyTopic) line += " · ntfy";
+    }
     if (in.lastPushAt) line += " · 마지막 알림 " + relativeTime(in.lastPushAt, now, format);
     lines.push_back(std::move(line));
+  }
+  if (in.waiting > 0) {
+    lines.push_back("보내지 못한 알림 " + std::to_string(in.waiting) + "개 · 연결되면 다시 보냅니다");
   }
   return lines;
 }

@@ -47,11 +47,15 @@ struct StatusLineInputs {
   int unread = 0;
   std::size_t pairingCount = 0;
   std::optional<Time> lastPushAt;
+  int waiting = 0;  // notifications waiting to be sent again
+  bool hasNtfyTopic = false;
 };
 StatusLineInputs statusLineInputs(const Watcher& watcher);
 
-// Zero to two lines: the inbox line (after a read, while not logged out),
-// then the phone line (while a phone is paired).
+// Zero to three lines: the inbox line (after a read, while not logged out),
+// the phone line (while a phone is paired or an ntfy topic is set:
+// "iPhone 1대 연결됨 · ntfy", "ntfy로 알림"), then the waiting line (while
+// notifications wait to be sent again).
 std::vector<std::string> statusLines(const StatusLineInputs& in, Time now,
                                      const KoreanTimeFormat& format = KoreanTimeFormat::shared());
 

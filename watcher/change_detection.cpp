@@ -60,6 +60,7 @@ DetectionResult detectChanges(const std::vector<ThreadRow>& rows, DetectionState
     }
 
     if (considered) {
+      const std::size_t eventsBefore = r.events.size();
       ++r.changed;
       std::string title = trimmed(row.title);
       const char* skipReason = row.lastMine ? "mine" : "read";
@@ -79,6 +80,7 @@ DetectionResult detectChanges(const std::vector<ThreadRow>& rows, DetectionState
         if (kept->size() >= 2) ++r.burst;
         if (kept->empty()) r.skipped.emplace_back(skipReason);
       }
+      if (r.events.size() > eventsBefore) r.eventThreads.push_back(row.id);
     }
 
     if (known->second != row.lastId) known->second = row.lastId;

@@ -61,6 +61,7 @@ struct DetectionState {
 
 struct DetectionResult {
   std::vector<NewMessage> events;
+  std::vector<std::string> eventThreads;  // ids of the threads the events came from
   int rows = 0;
   int unread = 0;
   int withRecent = 0;  // rows that carry a recent list

@@ -11,9 +11,11 @@ Health deriveHealth(const HealthInputs& in, Time now) {
   }
   // A last read exactly 45 seconds old still counts as recent.
   if (secondsBetween(*in.lastReadAt, now) > 45.0) return Health::readProblem();
-  if (!in.hasPairings) return Health::noPhone();
-  if (in.connectionProblem) return Health::serverProblem(*in.connectionProblem);
-  if (in.deliveryProblem) return Health::serverProblem(*in.deliveryProblem);
+  if (!in.hasPairings && !in.hasNtfyTopic) return Health::noPhone();
+  // The relay's problems count only while a phone is paired through it.
+  if (in.hasPairings && in.connectionProblem) return Health::serverProblem(*in.connectionProblem);
+  if (in.hasPairings && in.deliveryProblem) return Health::serverProblem(*in.deliveryProblem);
+  if (in.hasNtfyTopic && in.ntfyProblem) return Health::serverProblem(*in.ntfyProblem);
   return Health::ok();
 }
 

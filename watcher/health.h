@@ -38,6 +38,8 @@ struct HealthInputs {
   bool hasPairings = false;
   std::optional<std::string> connectionProblem;
   std::optional<std::string> deliveryProblem;
+  bool hasNtfyTopic = false;  // an ntfy topic reaches a phone too
+  std::optional<std::string> ntfyProblem;
 };
 
 // The first rule that applies, in priority order: a logged-out session

@@ -1,5 +1,6 @@
 // The read loop: one tick every 2 seconds looks where the web view is and
 // reads the inbox, recognises a login page, or steers a stray page back.
+#include <algorithm>
 #include <array>
 
 #include "base/json_text.h"
@@ -86,19 +87,30 @@ Task<void> Watcher::tick() {
   }
 }
 
-Task<void> Watcher::readInbox() {
+Task<void> Watcher::readInbox(bool hinted) {
   // The snapshot of a large inbox is megabytes of JSON every 2 seconds: it
-  // comes back as text and is read straight into thread rows.
-  const Json arguments = scripts::snapshotArguments();
+  // comes back as text and is read straight into thread rows. Within 60 s
+  // of a full read, on the same page address, the page may instead answer
+  // "unchanged" when its store has taken no write since.
+  Json arguments = scripts::snapshotArguments();
+  std::optional<ReadMark> asked;
+  const std::string url = webView_->url().value_or("");
+  if (readMark_ && detection_.baselineDone && url == readMark_->url && secondsBetween(lastFullRead_, now()) < 60.0) {
+    asked = readMark_;
+    arguments["unchangedSince"] = Json{{"mark", asked->mark}, {"epoch", asked->epoch}};
+  }
   Task<ScriptTextResult> call = webView_->callAsyncJavaScriptText(scripts::inboxSnapshotSource(), arguments);
   ScriptTextResult result = co_await std::move(call);
+  if (hinted) hintedSnapshot_ = false;
   std::optional<SnapshotRead> read;
   if (!result.failed() && result.json) {
     read = readSnapshot(*result.json);
     if (!read) read = readSnapshot(replaceLoneSurrogates(*result.json));
   }
   result.json.reset();
-  if (!read || !read->accepted) {
+  const bool unchanged = read && read->unchanged() && asked && read->mark == asked->mark;
+  if (unchanged && (!readMark_ || readMark_->mark != asked->mark)) co_return;  // a reload came in between
+  if (!unchanged && (!read || !read->accepted)) {
     std::optional<std::string> source;
     if (read) source = read->source;
     Task<void> failed = failedRead(std::move(source));
@@ -109,11 +121,26 @@ Task<void> Watcher::readInbox() {
   lastSuccessfulRead_ = now();
   reloadScheduled_ = false;
   lastReadAt_ = now();
-  threads_ = static_cast<int>(read->rows.size());
-  if (!read->viewerUsername.empty() && read->viewerUsername != viewerUsername_.get()) {
-    viewerUsername_ = read->viewerUsername;
+  std::vector<ThreadRow> rows;
+  if (!unchanged) {
+    lastFullRead_ = now();
+    threads_ = static_cast<int>(read->rows.size());
+    if (!read->viewerUsername.empty() && read->viewerUsername != viewerUsername_.get()) {
+      viewerUsername_ = read->viewerUsername;
+    }
+    if (!read->mark.empty() && read->epoch) {
+      readMark_ = ReadMark{read->mark, *read->epoch, url};
+    } else {
+      readMark_.reset();
+    }
+    // The first read of a store starts following it.
+    if (!read->mark.empty() && !following_ && read->mark != followedMark_) {
+      following_ = true;
+      followedMark_ = read->mark;
+      spawn(followStore(read->epoch));
+    }
+    rows = std::move(read->rows);
   }
-  std::vector<ThreadRow> rows = std::move(read->rows);
   read.reset();
 
   const int badgeBefore = igBadge_;
@@ -121,9 +148,26 @@ Task<void> Watcher::readInbox() {
 
   // Change detection runs in one go, without suspension: a tick that starts
   // while this one waits for the badge or delivers already sees the updated
-  // maps and does not announce the same messages again.
-  unread_ = countUnread(rows);
-  DetectionResult detected = detectChanges(rows, detection_, includeSnippet_, now());
+  // maps and does not announce the same messages again. An unchanged store
+  // holds the rows of the last full read, which detection has seen already.
+  DetectionResult detected;
+  bool badgeCanRise = true;
+  if (unchanged) {
+    detected.rows = threads_;
+    detected.unread = unread_;
+  } else {
+    unread_ = countUnread(rows);
+    detected = detectChanges(rows, detection_, includeSnippet_, now());
+    // The badge counts unread conversations: messages only into threads
+    // that were unread already cannot raise it.
+    badgeCanRise = !std::all_of(detected.eventThreads.begin(), detected.eventThreads.end(),
+                                [&](const std::string& id) { return unreadThreads_.count(id) > 0; });
+    unreadThreads_.clear();
+    for (const ThreadRow& row : rows) {
+      if (row.unread && !row.id.empty()) unreadThreads_.insert(row.id);
+    }
+    rows.clear();
+  }
   if (detected.baseline) deps_.log.log(baselineLine(detected));
   if (detected.changed > 0 || secondsBetween(lastTickLog_, now()) > 300.0) {
     lastTickLog_ = now();
@@ -138,8 +182,8 @@ Task<void> Watcher::readInbox() {
   if (!detected.events.empty()) {
     // Give the page up to 1.5 seconds to raise its badge, so that the
     // notification carries the new count.
-    for (int i = 0; i < 5 && igBadge_ == badgeBefore; ++i) {
-      co_await sleepFor(deps_.scheduler, 300ms);
+    for (int i = 0; badgeCanRise && i < 15 && igBadge_ == badgeBefore; ++i) {
+      co_await sleepFor(deps_.scheduler, 100ms);
       co_await readBadge();
     }
     co_await deliver(std::move(detected.events));
@@ -151,12 +195,63 @@ Task<void> Watcher::readInbox() {
     lastRefetch_ = now();
     co_await refetchStore();
   } else {
-    double interval = push_->connectionProblem() ? 30.0 : 300.0;
+    // Every 300 seconds; every 30 while the relay has a connection problem;
+    // every 20 while notifications wait in the outbox: a report that gets
+    // through sends them at once, so a relay that answers again is noticed
+    // well within half a minute even after a long back-off.
+    double interval = push_->waitingCount() > 0 ? 20.0 : push_->connectionProblem() ? 30.0 : 300.0;
     if (secondsBetween(lastHeartbeat_, now()) > interval) {
       auto report = sendStatus("ok");
       co_await std::move(report);
     }
   }
+}
+
+Task<void> Watcher::followStore(std::optional<double> since) {
+  const std::weak_ptr<Watcher*> alive = alive_;
+  for (;;) {
+    std::optional<Json> answer = co_await scripts::runStoreWait(*webView_, since, 15s, 100ms);
+    if (alive.expired()) co_return;
+    const Json* state = answer ? &(*answer)["state"] : nullptr;
+    const Json* epoch = answer ? &(*answer)["epoch"] : nullptr;
+    if (state && *state == "timeout") {
+      if (epoch->is_number()) since = epoch->get<double>();
+      continue;
+    }
+    if (!state || *state != "changed") {
+      // No epoch to follow, or the call failed (the page went away): the
+      // timer reads alone until a read finds another store.
+      if (state && *state == "unsupported") {
+        const Json& reason = (*answer)["reason"];
+        deps_.log.log("store wait: unsupported (" + (reason.is_string() ? reason.get<std::string>() : "-") +
+                      "), reading every 2 s");
+      }
+      following_ = false;
+      co_return;
+    }
+    since = epoch->is_number() ? std::optional<double>(epoch->get<double>()) : std::nullopt;
+    // At most one hinted read every 250 ms, and never two snapshots at once:
+    // a page that changes all the time is read at that rate and no faster.
+    const Duration gap = std::chrono::duration_cast<Duration>(now() - lastHintedRead_);
+    if (gap < 250ms) {
+      co_await sleepFor(deps_.scheduler, std::chrono::duration_cast<Duration>(250ms - gap));
+      if (alive.expired()) co_return;
+    }
+    while (hintedSnapshot_) {
+      co_await sleepFor(deps_.scheduler, 50ms);
+      if (alive.expired()) co_return;
+    }
+    lastHintedRead_ = now();
+    spawn(hintedRead());
+  }
+}
+
+Task<void> Watcher::hintedRead() {
+  const std::string path = urlPath(webView_->url().value_or(""));
+  if (path.rfind("/direct", 0) != 0) co_return;
+  hintedSnapshot_ = true;
+  Task<void> read = readInbox(true);
+  co_await std::move(read);
 }
 
 Task<void> Watcher::failedRead(std::optional<std::string> source) {

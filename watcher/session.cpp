@@ -34,8 +34,8 @@ Task<void> Watcher::setSession(std::string state, std::string reason) {
     // session is lost.
     if (lastSessionPushHour_ != hour) {
       lastSessionPushHour_ = hour;
-      auto sent = push_->push("logged_out", "Mac에서 Instagram 로그인이 풀렸습니다",
-                              "Mac의 Corvid 메뉴 › 다시 로그인…에서 로그인해 주세요", "", "", -1, "");
+      auto sent = push_->push("logged_out", "컴퓨터에서 Instagram 로그인이 풀렸습니다",
+                              "컴퓨터의 Corvid 메뉴 › 다시 로그인…에서 로그인해 주세요", "", "", -1, "");
       co_await std::move(sent);
     }
   }
@@ -43,7 +43,7 @@ Task<void> Watcher::setSession(std::string state, std::string reason) {
   if (state == "ok") {
     if (old == "logged_out" && watching) {
       notifyLocally("다시 지켜보는 중", "Instagram 받은편지함을 다시 지켜봅니다.", "resumed");
-      auto sent = push_->push("resumed", "Corvid 알림 재개", "Mac에서 다시 받은편지함을 지켜봅니다", "", "", -1, "");
+      auto sent = push_->push("resumed", "Corvid 알림 재개", "컴퓨터에서 다시 받은편지함을 지켜봅니다", "", "", -1, "");
       co_await std::move(sent);
     }
     everWatched_ = true;

@@ -120,6 +120,10 @@ std::optional<SnapshotRead> readSnapshot(std::string_view json) {
       read.viewerUsername = textOf(field.value);
     } else if (field.key == "threads") {
       threads = field.value;
+    } else if (field.key == "mark") {
+      read.mark = textOf(field.value);
+    } else if (field.key == "epoch") {
+      if (field.value.is_number()) read.epoch = numberOf(field.value);
     }
   }
   simdjson::dom::array list;

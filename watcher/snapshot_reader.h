@@ -22,6 +22,13 @@ struct SnapshotRead {
   std::optional<std::string> source;  // when it is text
   std::string viewerUsername;         // when it is text
   std::vector<ThreadRow> rows;
+  // The store read, named by the page: `mark` when it is text, `epoch`
+  // when it is a number (the store's write epoch at the read).
+  std::string mark;
+  std::optional<double> epoch;
+  // `source` is "unchanged": the store took no write since the read that
+  // the request named; no rows.
+  bool unchanged() const { return source == "unchanged"; }
 };
 
 // Nothing when `json` is not a JSON object (null included).

@@ -52,6 +52,10 @@ Task<void> Watcher::badgeOnlyNotification() {
 Task<void> Watcher::deliver(std::vector<NewMessage> events) {
   int pushed = 0;
   for (const NewMessage& m : events) {
+    // Posted without waiting, before the push: the desktop shows the
+    // message even when no phone is reached, and the pushes never wait
+    // for the desktop.
+    if (desktopMessageNotifications_) notifyLocally(m.title, m.snippet, "message");
     // The badge is read afresh for each message.
     auto sent = push_->push("message", m.title, m.snippet, m.threadKey, m.username, igBadge_, collapseId(m.messageId));
     pushed += co_await std::move(sent);

@@ -11,6 +11,7 @@ using namespace std::chrono_literals;
 constexpr const char* kIncludeSnippetKey = "includeSnippet";
 constexpr const char* kEverWatchedKey = "everWatched";
 constexpr const char* kLoggedOutByUserKey = "loggedOutByUser";
+constexpr const char* kDesktopMessagesKey = "desktopMessageNotifications";
 
 std::string domainOf(const std::string& origin) {
   auto parts = parseUrl(origin);
@@ -29,11 +30,14 @@ Watcher::Watcher(WatcherDependencies deps)
       launchAtLogin_(*this, deps_.loginItem.status()),
       // A stored value that is not a boolean also counts as on.
       includeSnippet_(*this, deps_.settings.boolValue(kIncludeSnippetKey).value_or(true)),
+      desktopMessageNotifications_(*this, deps_.settings.boolValue(kDesktopMessagesKey).value_or(false)),
       everWatched_(deps_.settings.boolValue(kEverWatchedKey).value_or(false)),
       loggedOutByUser_(deps_.settings.boolValue(kLoggedOutByUserKey).value_or(false)),
       push_(std::make_unique<PushClient>(PushClient::Dependencies{
-          deps_.settings, deps_.log, deps_.clock, deps_.transport, deps_.computerName,
-          deps_.defaultRelayOrigin})),
+          deps_.settings, deps_.log, deps_.clock, deps_.transport, deps_.computerName, deps_.defaultRelayOrigin,
+          std::chrono::seconds(15), nullptr, &deps_.scheduler, deps_.outboxFile,
+          // Retried pushes carry the newest badge.
+          [this] { return igBadge_.get(); }, nullptr, deps_.serviceOrigin})),
       detection_{{}, {}, false, deps_.clock.now()},
       startedAt_(detection_.baselineAt),
       lastSuccessfulRead_(detection_.baselineAt),
@@ -79,12 +83,16 @@ void Watcher::networkPathUpdate(bool online) {
     deps_.log.log(online ? "network: online" : "network: offline");
   }
   // Every update that reports a usable path counts, not only a change: the
-  // page is reloaded while reads keep failing for more than a minute.
+  // page is reloaded while reads keep failing for more than a minute, and
+  // waiting notifications go out at once (a new network may reach the
+  // relay where the old one did not).
   if (online && secondsBetween(lastSuccessfulRead_, now()) > 60.0) reload("network back");
+  if (online) push_->retryWaiting();
 }
 
 void Watcher::reload(std::string_view reason) {
   reloadScheduled_ = true;
+  readMark_.reset();
   std::string r(reason);
   deps_.systemLog.message("reload: " + r);
   deps_.log.log("reload: " + r);
@@ -106,6 +114,11 @@ void Watcher::setIncludeSnippet(bool on) {
   deps_.settings.setBool(kIncludeSnippetKey, on);
 }
 
+void Watcher::setDesktopMessageNotifications(bool on) {
+  desktopMessageNotifications_ = on;
+  deps_.settings.setBool(kDesktopMessagesKey, on);
+}
+
 Health Watcher::health() const {
   HealthInputs in;
   in.sessionState = sessionState_;
@@ -115,8 +128,10 @@ Health Watcher::health() const {
   in.everWatched = everWatched_;
   in.loggedOutByUser = loggedOutByUser_;
   in.hasPairings = !push_->pairings().empty();
+  in.hasNtfyTopic = push_->hasNtfyTopic();
   in.connectionProblem = push_->connectionProblem();
   in.deliveryProblem = push_->deliveryProblem();
+  in.ntfyProblem = push_->ntfyProblem();
   return deriveHealth(in, now());
 }
 

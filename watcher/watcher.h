@@ -2,7 +2,9 @@
 //
 // It owns the watched web view (the user's own Instagram web session, kept
 // in the engine's persistent data store), the push client, and the read
-// loop: a repeating 2-second timer whose every firing starts one `tick()`.
+// loop: a repeating 2-second timer whose every firing starts one `tick()`,
+// and, once a read has found the page's record store, a wait inside the page
+// that starts a read as soon as the store takes a write.
 // It tracks the network path, keeps the process from idling, publishes the
 // state the views show and derives the overall health from it.
 //
@@ -19,8 +21,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
+#include "base/durable_file.h"
 #include "base/http.h"
 #include "base/log.h"
 #include "base/observable.h"
@@ -55,6 +59,9 @@ struct WatcherDependencies {
   // The watched service's web origin, "https://www.instagram.com" unless
   // the CORVID_SERVICE_ORIGIN environment variable replaces it.
   std::string serviceOrigin;
+  // Where notifications that could not be delivered yet are kept; none:
+  // in memory only.
+  DurableFile* outboxFile = nullptr;
 };
 
 class Watcher : public ObservableObject, private WebViewDelegate {
@@ -74,6 +81,8 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   Time tickAt() const { return tickAt_; }
   LoginItemStatus launchAtLogin() const { return launchAtLogin_; }
   bool includeSnippet() const { return includeSnippet_; }
+  // Each pushed message is also shown as a desktop notification.
+  bool desktopMessageNotifications() const { return desktopMessageNotifications_; }
 
   // --- plain state -----------------------------------------------------
   // True while the Instagram window is open in inspect mode; suppresses
@@ -103,6 +112,8 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   void endInspecting();
   // Stores the setting at once under "includeSnippet".
   void setIncludeSnippet(bool on);
+  // Stores the setting at once under "desktopMessageNotifications".
+  void setDesktopMessageNotifications(bool on);
 
   // Turns launch at login on or off; answers the error text on failure.
   // Re-reads the login-item status either way.
@@ -136,8 +147,14 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   void notifyLocally(const std::string& title, const std::string& body, const std::string& prefix);
 
  private:
-  Task<void> readInbox();
+  // `hinted`: started by a store write rather than the timer.
+  Task<void> readInbox(bool hinted = false);
   Task<void> failedRead(std::optional<std::string> source);
+  // Follows the page's record store from the read that found it: each
+  // write starts a read at once (at most one every 250 ms), between the
+  // timer's ticks.
+  Task<void> followStore(std::optional<double> since);
+  Task<void> hintedRead();
   Task<void> badgeOnlyNotification();
   void webContentProcessDidTerminate() override;
   void networkPathUpdate(bool online);
@@ -159,6 +176,7 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   Published<Time> tickAt_;
   Published<LoginItemStatus> launchAtLogin_;
   Published<bool> includeSnippet_;
+  Published<bool> desktopMessageNotifications_;
 
   // Plain fields, in declaration order.
   bool inspecting_ = false;
@@ -178,6 +196,25 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   Time lastInboxNavigation_ = distantPast();
   Timer timer_;
   bool reloadScheduled_ = false;
+
+  // The last full read of the inbox, as the page named it: with its mark
+  // and the store's epoch, a read within 60 s of it on the same address may
+  // get a short "unchanged" answer. Cleared by every reload.
+  struct ReadMark {
+    std::string mark;
+    double epoch = 0;
+    std::string url;  // the page's address at the read
+  };
+  std::optional<ReadMark> readMark_;
+  Time lastFullRead_ = distantPast();
+  // Ids of the threads that were unread on the last accepted read.
+  std::unordered_set<std::string> unreadThreads_;
+  // The store wait: the mark of the store it follows or followed, whether
+  // it runs, and the start of the last read it caused.
+  std::string followedMark_;
+  bool following_ = false;
+  bool hintedSnapshot_ = false;  // a hinted read's snapshot call is out
+  Time lastHintedRead_ = distantPast();
   sigc::connection pushChanges_;
   // Handlers given to platform services hold the Watcher weakly through
   // this token; they do nothing once the Watcher is gone.

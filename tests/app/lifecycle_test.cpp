@@ -2,7 +2,12 @@
 
 #include "app/lifecycle.h"
 #include "app/session_member.h"
+#include "base/korean_time.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "base/virtual_loop.h"
+#include "push/push_client.h"
+#include "support/fake_platform.h"
 
 using namespace corvid;
 using namespace std::chrono_literals;
@@ -151,4 +156,51 @@ TEST(NotificationClicks, IdentifiersBeginningWithLoginOpenTheLoginWindow) {
   EXPECT_EQ(notificationRoute("login"), NotificationRoute::instagramLogin);
   EXPECT_EQ(notificationRoute("Login-1"), NotificationRoute::main);
   EXPECT_EQ(notificationRoute(""), NotificationRoute::main);
+  EXPECT_EQ(notificationRoute("message-1764947250"), NotificationRoute::instagramInspect);
+}
+
+namespace {
+
+// The tray menu's test notification over a relay on a fake transport, on a
+// computer that reports no name.
+struct MenuTestNotification : ::testing::Test {
+  VirtualLoop loop;
+  MemorySettings settings;
+  MemoryLog log;
+  corvid::testing::FakeTransport transport{loop};
+  corvid::testing::FakeNotifier notifier;
+  KoreanTimeFormat utc{"UTC"};
+  PushClient push{PushClient::Dependencies{settings, log, loop, transport, [] { return std::string(); },
+                                           "https://relay.test", 15s, &utc}};
+
+  void send() {
+    spawn(sendTestFromMenu(push, notifier, loop));
+    loop.runDue();
+  }
+};
+
+}  // namespace
+
+TEST_F(MenuTestNotification, TheOutcomeReachesTheDesktopOnceTheTestHasFinished) {
+  push.setPairings({{"s1", "iPhone", "production", loop.now()}});
+  transport.delay = 2s;
+  send();
+  ASSERT_EQ(transport.requests.size(), 1u);
+  EXPECT_EQ(corvid::testing::jsonOf(transport.requests[0])["body"], "PC에서 보낸 시험 알림입니다");
+  EXPECT_TRUE(notifier.posted.empty());  // not while the request is out
+  loop.advance(2s);
+  ASSERT_EQ(notifier.texts.size(), 1u);
+  EXPECT_EQ(notifier.texts[0].first, "시험 알림 보내기");
+  EXPECT_EQ(notifier.texts[0].second, push.testNote()->text);
+  EXPECT_TRUE(notifier.texts[0].second.starts_with("보냈습니다 ("));
+  EXPECT_TRUE(notifier.posted[0].starts_with("test-"));
+  EXPECT_EQ(notificationRoute(notifier.posted[0]), NotificationRoute::main);
+
+  // A failure shows the failure text.
+  transport.delay = 0s;
+  transport.respond = [](const HttpRequest&) { return corvid::testing::noAnswer(HttpFailureKind::timedOut); };
+  send();
+  ASSERT_EQ(notifier.texts.size(), 2u);
+  EXPECT_TRUE(push.testNote()->isError);
+  EXPECT_EQ(notifier.texts[1].second, push.testNote()->text);
 }

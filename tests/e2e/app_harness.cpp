@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -77,9 +78,11 @@ GDBusConnection* connectTo(const std::string& address) {
 }
 
 RecordingRelay::RecordingRelay() {
-  server_.handler = [this](const TestServer::Received&) -> std::optional<TestServer::Reply> {
+  server_.handler = [this](const TestServer::Received& r) -> std::optional<TestServer::Reply> {
     if (silent_) return std::nullopt;
-    return TestServer::Reply{};
+    answered_.push_back({std::chrono::steady_clock::now(), r.path, r.body, status_});
+    if (status_ == 200) return TestServer::Reply{};
+    return TestServer::Reply{status_, R"({"error":"unavailable"})"};
   };
 }
 
@@ -89,16 +92,18 @@ std::size_t RecordingRelay::count(std::string_view path, std::string_view bodyPa
   return n;
 }
 
-AppHarness::AppHarness(AppOptions options) : options_(std::move(options)) {
-  const AppOptions& o = options_;
+AppHarness::AppHarness(AppOptions options)
+    : page_(options.pageOptions),
+      executable_(options.executable.empty() ? std::string(CORVID_EXECUTABLE) : options.executable),
+      environment_(options.environment) {
   for (const char* d : {"home", "config/corvid", "data", "cache", "state", "runtime"})
     fs::create_directories(root_ / d);
   fs::permissions(root_ / "runtime", fs::perms::owner_all);
   std::ofstream settings(root_ / "config/corvid/settings.ini");
   settings << "[Corvid]\n";
-  if (!o.pairingSecrets.empty()) {
+  if (!options.pairingSecrets.empty()) {
     nlohmann::json pairings = nlohmann::json::array();
-    for (const auto& secret : o.pairingSecrets) {
+    for (const auto& secret : options.pairingSecrets) {
       pairings.push_back({{"secret", secret},
                           {"deviceModel", "iPhone15,2"},
                           {"environment", "production"},
@@ -106,15 +111,18 @@ AppHarness::AppHarness(AppOptions options) : options_(std::move(options)) {
     }
     settings << "pushServerURL=" << relay_.origin() << "\npushPairings=" << pairings.dump() << "\n";
   }
-  if (o.everWatched) settings << "everWatched=" << (*o.everWatched ? "true" : "false") << "\n";
+  if (options.everWatched) settings << "everWatched=" << (*options.everWatched ? "true" : "false") << "\n";
+  for (const auto& line : options.settingsLines) settings << line << "\n";
 }
 
 AppHarness::~AppHarness() {
-  if (!corvid_) return;
-  sendSignal(SIGTERM);  // the quit may wait 1.5 s for the relay
-  if (!waitForExit(10s)) g_subprocess_force_exit(corvid_);
-  g_subprocess_wait(corvid_, nullptr, nullptr);
-  g_object_unref(corvid_);
+  if (corvid_) {
+    sendSignal(SIGTERM);  // the quit may wait 1.5 s for the relay
+    if (!waitForExit(10s)) g_subprocess_force_exit(corvid_);
+    g_subprocess_wait(corvid_, nullptr, nullptr);
+    g_object_unref(corvid_);
+  }
+  if (display_) XCloseDisplay(static_cast<Display*>(display_));
 }
 
 GSubprocess* AppHarness::spawn() {
@@ -136,18 +144,33 @@ GSubprocess* AppHarness::spawn() {
     g_subprocess_launcher_setenv(launcher, name, value.c_str(), TRUE);
   // Never the session manager of the desktop the tests run in.
   g_subprocess_launcher_unsetenv(launcher, "SESSION_MANAGER");
-  for (const auto& [name, value] : options_.environment)
+  for (const auto& [name, value] : environment_)
     g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
   g_subprocess_launcher_set_child_setup(  // dies with a test that crashed
       launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
-  GSubprocess* process = g_subprocess_launcher_spawn(launcher, nullptr, CORVID_EXECUTABLE, nullptr);
+  GSubprocess* process = g_subprocess_launcher_spawn(launcher, nullptr, executable_.c_str(), nullptr);
   g_object_unref(launcher);
-  if (!process) throw std::runtime_error("cannot start " CORVID_EXECUTABLE);
+  if (!process) throw std::runtime_error("cannot start " + executable_);
   return process;
 }
 
+pid_t AppHarness::pid() const {
+  const char* id = corvid_ ? g_subprocess_get_identifier(corvid_) : nullptr;
+  return id ? static_cast<pid_t>(std::stoi(id)) : 0;
+}
+
 void AppHarness::start() {
-  if (!corvid_) corvid_ = spawn();
+  // An X server resets whenever its last client leaves, and a client that
+  // connects during the reset is turned away: with the test's own short
+  // connections (the window checks) corvid could then not open the display.
+  if (!display_) display_ = XOpenDisplay(nullptr);
+  if (corvid_) {
+    if (g_subprocess_get_identifier(corvid_)) return;  // still running
+    g_subprocess_wait(corvid_, nullptr, nullptr);
+    g_object_unref(corvid_);
+    corvid_ = nullptr;
+  }
+  corvid_ = spawn();
 }
 
 std::optional<int> AppHarness::waitForExit(Millis timeout) { return exitStatus(corvid_, timeout); }
@@ -213,6 +236,41 @@ bool AppHarness::closeWindow(const std::string& title) const {
     found = true;
   });
   return found;
+}
+
+std::optional<WindowGeometry> AppHarness::windowGeometry(const std::string& title) const {
+  std::optional<WindowGeometry> found;
+  const char* pid = corvid_ ? g_subprocess_get_identifier(corvid_) : nullptr;
+  if (!pid) return found;
+  forWindows(std::stoi(pid), title, [&](Display* d, Window w) {
+    XWindowAttributes a;
+    Window child;
+    WindowGeometry g;
+    if (!XGetWindowAttributes(d, w, &a) ||
+        !XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &g.x, &g.y, &child)) {
+      return;
+    }
+    g.width = a.width;
+    g.height = a.height;
+    XClassHint hint{};
+    if (XGetClassHint(d, w, &hint)) {
+      g.wmClass = hint.res_class ? hint.res_class : "";
+      if (hint.res_name) XFree(hint.res_name);
+      if (hint.res_class) XFree(hint.res_class);
+    }
+    found = g;
+  });
+  return found;
+}
+
+WindowGeometry screenSize() {
+  WindowGeometry g;
+  if (Display* d = XOpenDisplay(nullptr)) {
+    g.width = DisplayWidth(d, DefaultScreen(d));
+    g.height = DisplayHeight(d, DefaultScreen(d));
+    XCloseDisplay(d);
+  }
+  return g;
 }
 
 }  // namespace corvid::testing

@@ -46,7 +46,8 @@ namespace corvid::testing {
 using Millis = std::chrono::milliseconds;
 
 // An HTTP server on 127.0.0.1 standing in for the push relay: answers every
-// request 200 "{}", or, once silent, records requests and never answers.
+// request 200 "{}", or the status it was told to answer, or, once silent,
+// records requests and never answers.
 // A connection of its own to the message bus at `address`; nullptr on failure.
 GDBusConnection* connectTo(const std::string& address);
 
@@ -55,14 +56,35 @@ class RecordingRelay {
   RecordingRelay();
   const std::string& origin() const { return server_.origin; }
   void setSilent(bool silent) { silent_ = silent; }
+  // Answers every request with `status` and {"error":"..."}; 200 again with 200.
+  void setStatus(int status) { status_ = status; }
   const std::vector<TestServer::Received>& requests() const { return server_.received; }
   // Requests to `path` whose body contains `bodyPart`.
   std::size_t count(std::string_view path, std::string_view bodyPart = {}) const;
 
+  // Every answer given, with the moment it was given.
+  struct Answered {
+    std::chrono::steady_clock::time_point at;
+    std::string path, body;
+    int status = 0;
+  };
+  const std::vector<Answered>& answered() const { return answered_; }
+
  private:
   TestServer server_;
   bool silent_ = false;
+  int status_ = 200;
+  std::vector<Answered> answered_;
 };
+
+// A top-level window's place on the screen (root coordinates, without any
+// window manager's frame) and its class (WM_CLASS, the class part).
+struct WindowGeometry {
+  int x = 0, y = 0, width = 0, height = 0;
+  std::string wmClass;
+};
+// The size of the default screen of the display the tests run on.
+WindowGeometry screenSize();
 
 struct AppOptions {
   // Pairings stored in settings.ini ("pushPairings"), by secret; with any,
@@ -70,6 +92,12 @@ struct AppOptions {
   std::vector<std::string> pairingSecrets = {};
   // "everWatched", when given.
   std::optional<bool> everWatched = std::nullopt;
+  // More "key=value" lines for settings.ini.
+  std::vector<std::string> settingsLines = {};
+  // Options of the test inbox server, e.g. {"--threads", "40"}.
+  std::vector<std::string> pageOptions = {};
+  // The corvid binary to run; empty: the one built with the harness.
+  std::string executable = {};
   // Variables set for corvid on top of the sandbox's (DISPLAY of another
   // X server, SESSION_MANAGER, ...).
   std::vector<std::pair<std::string, std::string>> environment = {};
@@ -84,9 +112,11 @@ class AppHarness {
   AppHarness(const AppHarness&) = delete;
   AppHarness& operator=(const AppHarness&) = delete;
 
-  // Starts corvid (once).
+  // Starts corvid; again once the earlier run has ended.
   void start();
   void sendSignal(int signal) { g_subprocess_send_signal(corvid_, signal); }
+  // The running corvid's process id; 0 before start or after it ended.
+  pid_t pid() const;
   // Waits for corvid to end: its wait status, nothing on time-out.
   std::optional<int> waitForExit(Millis timeout);
   // Starts corvid a second time (it hands over to the running one) and
@@ -106,6 +136,8 @@ class AppHarness {
 
   // Viewable top-level X windows of corvid with this title (_NET_WM_NAME).
   std::size_t windowsShown(const std::string& title) const;
+  // Where such a window is; nothing when there is none.
+  std::optional<WindowGeometry> windowGeometry(const std::string& title) const;
   // Asks such a window to close as a window manager's close button does
   // (WM_DELETE_WINDOW); false when there is none.
   bool closeWindow(const std::string& title) const;
@@ -117,16 +149,20 @@ class AppHarness {
   std::string output() const { return readFile(root_ / "corvid.out"); }
   // Where the windows' frames are kept.
   std::filesystem::path stateFile() const { return root_ / "config/corvid/state.ini"; }
+  // Where notifications wait to be sent again.
+  std::filesystem::path outboxFile() const { return root_ / "state/corvid/outbox.json"; }
 
  private:
   GSubprocess* spawn();
 
-  AppOptions options_;
   TempDir root_{"corvid-e2e"};
   PrivateBus bus_;
   PageServer page_;
   RecordingRelay relay_;
   GSubprocess* corvid_ = nullptr;
+  std::string executable_;
+  std::vector<std::pair<std::string, std::string>> environment_;
+  void* display_ = nullptr;  // an X connection held while corvid runs
 };
 
 }  // namespace corvid::testing

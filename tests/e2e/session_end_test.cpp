@@ -80,6 +80,19 @@ std::filesystem::path makeRoot() {
   return pattern;
 }
 
+// The settings daemon of Xfce, as its bus activation file names it.
+std::string xfconfd() {
+  GKeyFile* file = g_key_file_new();
+  gchar* exec = nullptr;
+  if (g_key_file_load_from_file(file, "/usr/share/dbus-1/services/org.xfce.Xfconf.service", G_KEY_FILE_NONE,
+                                nullptr))
+    exec = g_key_file_get_string(file, "D-BUS Service", "Exec", nullptr);
+  std::string path = exec ? exec : "xfconfd";
+  g_free(exec);
+  g_key_file_free(file);
+  return path;
+}
+
 // xfce4-session with a minimal session of one real member (xfsettingsd),
 // its settings written by the test, on its own bus and the test's X server.
 class XfceSession {
@@ -122,24 +135,20 @@ class XfceSession {
         {"DISPLAY", x.display()},
         {"DBUS_SESSION_BUS_ADDRESS", bus_->address()},
         {"NO_AT_BRIDGE", "1"}};
-    // The settings daemon the bus starts for the session reads the same folders.
-    GDBusConnection* bus = connectTo(bus_->address());
-    GVariantBuilder activation;
-    g_variant_builder_init(&activation, G_VARIANT_TYPE("a{ss}"));
-    for (const auto& [name, value] : environment)
-      g_variant_builder_add(&activation, "{ss}", name.c_str(), value.c_str());
-    GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "UpdateActivationEnvironment",
-                                                  g_variant_new("(a{ss})", &activation), nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-    if (reply) g_variant_unref(reply);
-    g_object_unref(bus);
-
+    // The session's settings come from xfconfd, which the test bus does not
+    // start by itself: started here with the same folders.
     GSubprocessLauncher* l = launcher(
         static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE | G_SUBPROCESS_FLAGS_STDERR_SILENCE));
     for (const auto& [name, value] : environment)
       g_subprocess_launcher_setenv(l, name.c_str(), value.c_str(), TRUE);
     g_subprocess_launcher_unsetenv(l, "SESSION_MANAGER");
+    settings_ = g_subprocess_launcher_spawn(l, nullptr, xfconfd().c_str(), nullptr);
+    if (!settings_) {
+      g_object_unref(l);
+      throw std::runtime_error("cannot start xfconfd");
+    }
+    bus_connection_ = connectTo(bus_->address());
+    if (!spinUntil([&] { return hasOwner("org.xfce.Xfconf"); }, 10s)) throw std::runtime_error("no xfconfd");
     // No TCP: the manager listens on its local socket only.
     process_ = g_subprocess_launcher_spawn(l, nullptr, "xfce4-session", "--disable-tcp", nullptr);
     g_object_unref(l);
@@ -148,11 +157,11 @@ class XfceSession {
     if (!spinUntil([&] { return std::filesystem::exists(socket); }, 10s))
       throw std::runtime_error("xfce4-session does not listen");
     address_ = "unix/" + std::string(g_get_host_name()) + ":" + socket;
-    bus_connection_ = connectTo(bus_->address());
   }
   ~XfceSession() {
     if (bus_connection_) g_object_unref(bus_connection_);
     stop(process_);
+    stop(settings_);
     bus_.reset();
     // The settings daemon of the session may still be writing as it leaves.
     std::error_code error;
@@ -179,6 +188,15 @@ class XfceSession {
       g_error_free(e);
     }
     return reply;
+  }
+  bool hasOwner(const char* name) {
+    GVariant* reply =
+        g_dbus_connection_call_sync(bus_connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                    "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", name),
+                                    G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    gboolean owned = FALSE;
+    if (reply) g_variant_get(reply, "(b)", &owned), g_variant_unref(reply);
+    return owned;
   }
   // The manager's state: 1 while idle (neither starting, saving nor ending).
   int state() {
@@ -223,6 +241,7 @@ class XfceSession {
  private:
   std::filesystem::path root_ = makeRoot();
   std::unique_ptr<PrivateBus> bus_ = std::make_unique<PrivateBus>();
+  GSubprocess* settings_ = nullptr;
   GSubprocess* process_ = nullptr;
   GDBusConnection* bus_connection_ = nullptr;
   std::string address_;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/linux/glib/durable_files.h"
 #include "platform/linux/glib/key_file_settings.h"
 #include "platform/linux/glib/login_item.h"
 #include "platform/linux/glib/network_monitor.h"
@@ -88,6 +89,29 @@ TEST(KeyFileSettings, ValuesSurviveInAFileOnlyTheUserReadsWrittenWholeOrNotAtAll
   EXPECT_EQ(aside.rfind("settings.ini.bad-", 0), 0u) << aside;
   EXPECT_EQ(readFile(file.parent_path() / aside), broken);
   EXPECT_EQ(log.lines, std::vector<std::string>{"app: settings file unreadable, moved to " + aside});
+}
+
+TEST(StateFile, WritesAFileOnlyTheUserReadsAndMovesAnUnusableOneAside) {
+  TempDir dir("corvid-state");
+  const fs::path file = dir / "corvid" / "outbox.json";
+  MemoryLog log;
+  StateFile state(file, "outbox", log, log);
+  EXPECT_FALSE(state.read());  // none yet
+  state.write(R"({"entries":[]})");
+  EXPECT_EQ(modeOf(file), 0600u);
+  EXPECT_EQ(modeOf(file.parent_path()), 0700u);
+  EXPECT_EQ(StateFile(file, "outbox", log, log).read(), R"({"entries":[]})");
+
+  std::ofstream(file, std::ios::trunc) << "{\"entries\": [";
+  ASSERT_TRUE(state.read());
+  state.keepAside("not an outbox");
+  const std::string aside = state.movedAside().filename();
+  EXPECT_EQ(aside.rfind("outbox.json.bad-", 0), 0u) << aside;
+  EXPECT_EQ(readFile(file.parent_path() / aside), "{\"entries\": [");
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(log.lines, std::vector<std::string>{"app: outbox file unreadable, moved to " + aside});
+  state.write("{}");  // a new file starts
+  EXPECT_EQ(readFile(file), "{}");
 }
 
 TEST(GLibNetworkMonitor, ReportsTheStateAtStartAndOnEveryChangeSignal) {

@@ -56,20 +56,44 @@ std::set<pid_t> descendantsNamed(const std::string& name) {
   return found;
 }
 
+// A session bus without service activation: only what a test starts is on
+// it, whatever the machine has installed (a notification server, for one,
+// would otherwise be started by the first notification).
+constexpr const char* kPrivateBusConfig =
+    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+    "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>\n"
+    "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+    "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+
 PrivateBus::PrivateBus() {
+  // The daemon reads its configuration once, at start.
+  char config[] = "/tmp/corvid-bus-XXXXXX.conf";
+  int fd = mkstemps(config, 5);
+  if (fd < 0) throw std::runtime_error("cannot write the bus configuration");
+  const std::string text = kPrivateBusConfig;
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  const std::string configArgument = std::string("--config-file=") + config;
   GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);
   // The bus goes with a test process that dies.
   g_subprocess_launcher_set_child_setup(
       launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
-  daemon_ = g_subprocess_launcher_spawn(launcher, nullptr, "dbus-daemon", "--session", "--nofork",
-                                        "--nopidfile", "--print-address=1", nullptr);
+  if (written) {
+    daemon_ = g_subprocess_launcher_spawn(launcher, nullptr, "dbus-daemon", configArgument.c_str(), "--nofork",
+                                          "--nopidfile", "--print-address=1", nullptr);
+  }
   g_object_unref(launcher);
-  if (!daemon_) throw std::runtime_error("cannot start dbus-daemon");
+  if (!daemon_) {
+    unlink(config);
+    throw std::runtime_error("cannot start dbus-daemon");
+  }
   GDataInputStream* out = g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_));
   char* line = g_data_input_stream_read_line(out, nullptr, nullptr, nullptr);
   g_object_unref(out);
   address_ = line ? line : "";
   g_free(line);
+  unlink(config);
   if (address_.empty()) throw std::runtime_error("dbus-daemon gave no address");  // it ends with us
 }
 
@@ -148,6 +172,23 @@ GDBusMessage* BusStub::filter(GDBusConnection* connection, GDBusMessage* message
   g_object_unref(answer);
   g_object_unref(message);
   return nullptr;
+}
+
+std::unique_ptr<BusStub> notificationServer(const std::string& address, const char* capability) {
+  return std::make_unique<BusStub>(
+      address, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+      R"(<node><interface name="org.freedesktop.Notifications">
+<method name="GetCapabilities"><arg type="as" direction="out"/></method><method name="GetServerInformation">
+<arg type="s" direction="out"/><arg type="s" direction="out"/><arg type="s" direction="out"/>
+<arg type="s" direction="out"/></method><method name="Notify"><arg type="s"/><arg type="u"/><arg type="s"/>
+<arg type="s"/><arg type="s"/><arg type="as"/><arg type="a{sv}"/><arg type="i"/><arg type="u" direction="out"/>
+</method></interface></node>)",
+      [capability, last = 0u](const std::string& method, GVariant*) mutable -> BusStub::Reply {
+        const char* capabilities[] = {capability, nullptr};
+        if (method == "GetCapabilities") return g_variant_new("(^as)", capabilities);
+        if (method == "GetServerInformation") return g_variant_new("(ssss)", "fake", "corvid", "1", "1.2");
+        return g_variant_new("(u)", ++last);
+      });
 }
 
 }  // namespace corvid::testing

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -39,7 +40,8 @@ struct TempDir : std::filesystem::path {
 // e.g. WebKit's "WebKitWebProces".
 std::set<pid_t> descendantsNamed(const std::string& name);
 
-// A private message bus: a dbus-daemon of our own, stopped again by the
+// A private message bus: a dbus-daemon of our own, without service
+// activation (only what the test starts is on it), stopped again by the
 // destructor (and when the test process dies).
 struct PrivateBus {
   PrivateBus();
@@ -91,5 +93,9 @@ class BusStub {
   mutable std::mutex mutex_;
   std::vector<Call> calls_;
 };
+
+// A desktop notification server (org.freedesktop.Notifications) on the bus
+// at `address` with one capability; it numbers the notifications from 1.
+std::unique_ptr<BusStub> notificationServer(const std::string& address, const char* capability);
 
 }  // namespace corvid::testing

@@ -1,12 +1,16 @@
 // The main window's content over a Watcher on fakes and virtual time, in a
-// real GTK window under Xvfb: the code field, and the focus while the user
-// types elsewhere.
+// real GTK window under Xvfb: the code field, the focus while the user
+// types elsewhere, and the ntfy topic with its QR code read back by zbar.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <zbar.h>
+
+#include <regex>
 
 #include "app/window_router.h"
 #include "platform/linux/gtk/main_window.h"
 #include "platform/linux/gtk/window_host.h"
+#include "platform_glib/test_support.h"
 #include "tests/watcher/fake_inbox.h"
 #include "tests/watcher/harness.h"
 
@@ -117,4 +121,83 @@ TEST_F(MainWindow, RenderingLeavesTheServerFieldAloneWhileTheUserTypesThere) {
   settle();
   ASSERT_EQ(w.health(), Health::noPhone());
   EXPECT_TRUE(gtk_widget_is_focus(server));
+}
+
+namespace {
+
+// The QR codes zbar finds in what `w` draws.
+std::vector<std::string> decodeQr(GtkWidget* w) {
+  using namespace zbar;
+  const int width = gtk_widget_get_allocated_width(w), height = gtk_widget_get_allocated_height(w);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  gtk_widget_draw(w, cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  std::vector<unsigned char> gray(static_cast<std::size_t>(width * height));
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const unsigned char* p = data + y * stride + x * 4;
+      gray[static_cast<std::size_t>(y * width + x)] = static_cast<unsigned char>((p[0] + p[1] + p[2]) / 3);
+    }
+  cairo_surface_destroy(surface);
+
+  zbar_image_scanner_t* scanner = zbar_image_scanner_create();
+  zbar_image_scanner_set_config(scanner, ZBAR_QRCODE, ZBAR_CFG_ENABLE, 1);
+  zbar_image_t* image = zbar_image_create();
+  zbar_image_set_format(image, zbar_fourcc('Y', '8', '0', '0'));
+  zbar_image_set_size(image, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  zbar_image_set_data(image, gray.data(), gray.size(), nullptr);
+  zbar_scan_image(scanner, image);
+  std::vector<std::string> found;
+  for (const zbar_symbol_t* s = zbar_image_first_symbol(image); s; s = zbar_symbol_next(s))
+    found.emplace_back(zbar_symbol_get_data(s));
+  zbar_image_destroy(image);
+  zbar_image_scanner_destroy(scanner);
+  return found;
+}
+
+}  // namespace
+
+TEST_F(MainWindow, ANewTopicFillsTheFieldAndItsQrCodeReadsBackToTheUrl) {
+  Watcher& w = open();
+  ASSERT_EQ(w.health(), Health::noPhone());
+  GtkWidget* qr = widget("ntfy-qr");
+  EXPECT_FALSE(gtk_widget_is_visible(qr));
+  gtk_button_clicked(GTK_BUTTON(widget("new-ntfy-topic")));
+  settle();
+  const std::string url = text("ntfy-topic-entry");
+  EXPECT_TRUE(std::regex_match(url, std::regex("https://ntfy\\.sh/corvid-[a-z0-9]{20}"))) << url;
+  EXPECT_EQ(h.settings.stringValue("ntfyTopicURL"), url);
+  EXPECT_EQ(w.health(), Health::ok());  // the topic counts as a phone
+  EXPECT_TRUE(gtk_widget_get_sensitive(widget("send-test")));
+  ASSERT_TRUE(gtk_widget_is_visible(qr));
+  // Drawn once laid out at the code's full size.
+  GdkPixbuf* shown = gtk_image_get_pixbuf(GTK_IMAGE(qr));
+  ASSERT_TRUE(shown);
+  ASSERT_TRUE(spinUntil(
+      [&] {
+        settle();
+        return gtk_widget_get_allocated_width(qr) >= gdk_pixbuf_get_width(shown) &&
+               gtk_widget_get_allocated_height(qr) >= gdk_pixbuf_get_height(shown);
+      },
+      10s));
+  EXPECT_EQ(decodeQr(qr), std::vector<std::string>{url});
+
+  // Plain http to another computer: kept as typed, marked, not stored.
+  gtk_entry_set_text(GTK_ENTRY(widget("ntfy-topic-entry")), "http://ntfy.sh/corvid-plain");
+  h.loop.advance(6s);
+  settle();
+  EXPECT_EQ(text("ntfy-topic-entry"), "http://ntfy.sh/corvid-plain");
+  EXPECT_TRUE(gtk_widget_is_visible(widget("ntfy-topic-caption")));
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(widget("ntfy-topic-caption"))), std::string("주소가 올바르지 않습니다"));
+  EXPECT_EQ(h.settings.stringValue("ntfyTopicURL"), url);
+  EXPECT_FALSE(gtk_widget_is_visible(qr));
+
+  gtk_switch_set_active(GTK_SWITCH(widget("desktop-messages")), TRUE);
+  EXPECT_EQ(h.settings.boolValue("desktopMessageNotifications"), true);
 }

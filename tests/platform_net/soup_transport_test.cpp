@@ -109,3 +109,47 @@ TEST(SoupTransport, FailuresHaveTheirKindAndText) {
     g_error_free(error);
   }
 }
+
+TEST(SoupTransport, HungRequestsHoldUpNeitherLaterOnesNorTheirTimeOuts) {
+  TestServer server;
+  server.handler = [](const TestServer::Received& r) -> std::optional<TestServer::Reply> {
+    if (r.path == "/hang") return std::nullopt;
+    if (r.path == "/busy") return TestServer::Reply{429, "{}", {{"Retry-After", "30"}}};
+    return TestServer::Reply{};
+  };
+  struct InFlight {
+    std::shared_ptr<CancelScope> scope;
+    std::shared_ptr<std::optional<HttpResult>> result = std::make_shared<std::optional<HttpResult>>();
+  };
+  auto start = [](SoupTransport& t, HttpRequest r) {
+    InFlight f;
+    f.scope = spawn([](SoupTransport& t, HttpRequest r, auto out) -> Task<void> {
+      *out = co_await t.send(std::move(r));
+    }(t, std::move(r), f.result));
+    return f;
+  };
+
+  // Two requests the server never answers, then one it answers at once.
+  SoupTransport transport;
+  std::vector<InFlight> hung = {start(transport, post(server.url("/hang"))), start(transport, post(server.url("/hang")))};
+  ASSERT_TRUE(spinUntil([&] { return server.received.size() == 2; }));
+  const auto began = std::chrono::steady_clock::now();
+  HttpResult third = send(transport, post(server.url("/v1/push")));
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 1s);
+  EXPECT_EQ(third.response.value_or(HttpResponse{}).status, 200) << third.failure.detail;
+  for (auto& h : hung) h.scope->cancel();
+  ASSERT_TRUE(spinUntil([&] { return *hung[0].result && *hung[1].result; }));
+  EXPECT_EQ((*hung[0].result)->failure.kind, K::cancelled);
+
+  // With one connection, a request queued behind a hung one gets its whole
+  // time-out once it reaches the network.
+  SoupTransport single(SoupTransport::Options{.maxConnectionsPerHost = 1});
+  InFlight blocker = start(single, post(server.url("/hang"), 1500ms));
+  HttpResult queued = send(single, post(server.url("/busy"), 1s));
+  ASSERT_TRUE(queued.response) << queued.failure.detail;
+  ASSERT_TRUE(spinUntil([&] { return blocker.result->has_value(); }));
+  EXPECT_EQ((*blocker.result)->failure.kind, K::timedOut);
+  // The server's Retry-After is passed on.
+  EXPECT_EQ(queued.response->headers,
+            (std::vector<std::pair<std::string, std::string>>{{"retry-after", "30"}}));
+}

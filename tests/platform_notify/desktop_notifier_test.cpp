@@ -20,24 +20,6 @@ class SessionBus : public ::testing::Environment {
 };
 const auto* const kBus = ::testing::AddGlobalTestEnvironment(new SessionBus);
 
-// A notification server with one capability; it numbers the notifications from 1.
-std::unique_ptr<BusStub> notificationServer(const char* capability) {
-  return std::make_unique<BusStub>(
-      getenv("DBUS_SESSION_BUS_ADDRESS"), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-      R"(<node><interface name="org.freedesktop.Notifications">
-<method name="GetCapabilities"><arg type="as" direction="out"/></method><method name="GetServerInformation">
-<arg type="s" direction="out"/><arg type="s" direction="out"/><arg type="s" direction="out"/>
-<arg type="s" direction="out"/></method><method name="Notify"><arg type="s"/><arg type="u"/><arg type="s"/>
-<arg type="s"/><arg type="s"/><arg type="as"/><arg type="a{sv}"/><arg type="i"/><arg type="u" direction="out"/>
-</method></interface></node>)",
-      [capability, last = 0u](const std::string& method, GVariant*) mutable -> BusStub::Reply {
-        const char* capabilities[] = {capability, nullptr};
-        if (method == "GetCapabilities") return g_variant_new("(^as)", capabilities);
-        if (method == "GetServerInformation") return g_variant_new("(ssss)", "fake", "corvid", "1", "1.2");
-        return g_variant_new("(u)", ++last);
-      });
-}
-
 }  // namespace
 
 TEST(Notifier, TheClickActionFollowsTheCapabilitiesAndAClickNamesItsNotification) {
@@ -50,7 +32,7 @@ TEST(Notifier, TheClickActionFollowsTheCapabilitiesAndAClickNamesItsNotification
     SCOPED_TRACE(actions ? "actions, posted before asking" : "no actions, asked first");
     LibnotifyNotifier notifier({"Corvid", "corvid", ""},
                                [&](const std::string& id) { clicks.push_back(id); });
-    auto server = notificationServer(actions ? "actions" : "body");
+    auto server = notificationServer(getenv("DBUS_SESSION_BUS_ADDRESS"), actions ? "actions" : "body");
     if (actions) {  // the notifier learns the capabilities when it first posts
       ASSERT_TRUE(spinUntil([] { return notify_get_server_info(nullptr, nullptr, nullptr, nullptr); }));
     } else {

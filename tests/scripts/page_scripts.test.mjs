@@ -273,3 +273,32 @@ test("a query done within 12 seconds is repaired; a slower one times out", async
     assert.deepEqual([result.ok, result.reason], [ok, ok ? undefined : "timeout"], String(ms));
   }
 });
+
+test("a read names its store and epoch; asked again before a write it answers unchanged", async () => {
+  const model = createModel({ threads: 3, messages: 2 });
+  const env = storeOf(model);
+  const page = pageOf(env);
+  const full = await snapshot(env, {}, page);
+  assert.equal(full.source, "connection");
+  assert.equal(typeof full.mark, "string");
+  assert.equal(full.epoch, env.getStore().getEpoch());
+  const since = { unchangedSince: { mark: full.mark, epoch: full.epoch } };
+  assert.deepEqual(await snapshot(env, since, page), { source: "unchanged", mark: full.mark, epoch: full.epoch });
+  assert.equal((await snapshot(env, { unchangedSince: { mark: "other", epoch: full.epoch } }, page)).source, "connection");
+
+  // A store write moves the epoch: a full read again, under the same mark.
+  const [event] = applyEvent(model, { type: "message", thread: model.threads[2].key, text: "new" });
+  env.commitPayload(operation(InboxListQuery, LIST), respond(model, InboxListQuery.params.name, LIST).data);
+  const after = await snapshot(env, since, page);
+  assert.equal(after.source, "connection");
+  assert.equal(after.mark, full.mark);
+  assert.ok(after.epoch > full.epoch);
+  assert.ok(event);
+
+  // Another store in the same page gets another mark.
+  const other = storeOf(model);
+  page.window.__halvyRelayEnv = other;
+  const third = await snapshot(other, { unchangedSince: { mark: full.mark, epoch: other.getStore().getEpoch() } }, page);
+  assert.equal(third.source, "connection");
+  assert.notEqual(third.mark, full.mark);
+});

@@ -89,3 +89,60 @@ TEST(PageScriptsInEngine, SnapshotRefetchAndBadgeOnTheInboxPage) {
     EXPECT_EQ((Json{badge["badge"], badge["titleCount"]}), expected) << html;
   }
 }
+
+TEST(PageScriptsInEngine, StoreWaitAndUnchangedAnswerFollowTheRelayStoreEpoch) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display";
+  TempDir root("corvid-scripts");
+  WebKitEngine engine(WebKitEngineOptions{root / "data", root / "cache", 20s, 30s});
+  auto view = engine.createWebView({.persistentDataStore = false}, 420, 800);
+  PageServer server({"--threads", "40"});
+  view->load(server.url("/direct/inbox/"));
+  ASSERT_TRUE(waitFor(*view, "return !!window.__corvidTest && window.__corvidTest.rowKeys().length > 0"));
+
+  // A full read names the store and its epoch; asked about that read again,
+  // the script answers "unchanged" until the store takes a write.
+  Json full = run(scripts::runInboxSnapshot(*view)).value_or(Json());
+  ASSERT_TRUE(full["mark"].is_string() && full["epoch"].is_number()) << full.dump().substr(0, 200);
+  Json asked = scripts::snapshotArguments();
+  asked["unchangedSince"] = {{"mark", full["mark"]}, {"epoch", full["epoch"]}};
+  auto snapshot = [&] { return run(view->callAsyncJavaScript(scripts::inboxSnapshotSource(), asked)).value.value_or(Json()); };
+  EXPECT_EQ(snapshot(), (Json{{"source", "unchanged"}, {"mark", full["mark"]}, {"epoch", full["epoch"]}}));
+
+  // The wait runs in the page; it notes in the page when it returned, so
+  // that the delay from the store write is the page's own.
+  const std::string timed = "const r = await (async () => {\n" + std::string(scripts::storeWaitSource()) +
+                            "\n})(); r.returnedAt = Date.now(); return r;";
+  Json waitArguments = {{"since", full["epoch"]}, {"timeoutMs", 15000}, {"intervalMs", 100}};
+  std::optional<ScriptResult> waited;
+  spawn([](WebView& v, std::string body, Json arguments, std::optional<ScriptResult>& out) -> Task<void> {
+    out = co_await v.callAsyncJavaScript(body, arguments, kPageWorld);
+  }(*view, timed, waitArguments, waited));
+  spinFor(700ms);
+  EXPECT_FALSE(waited.has_value());  // nothing written yet
+  server.sendEvent({{"type", "message"}, {"thread", threadKey(6)}, {"text", "wake up"}});
+  ASSERT_TRUE(spinUntil([&] { return waited.has_value(); }, 20s));
+  ASSERT_FALSE(waited->failed()) << *waited->error;
+  const Json& r = *waited->value;
+  EXPECT_EQ(r["state"], "changed");
+  EXPECT_GT(r["epoch"].get<double>(), full["epoch"].get<double>());
+  const double appliedAt = eval(*view, "return window.__corvidTest.appliedAt").get<double>();
+  EXPECT_GT(appliedAt, 0);
+  EXPECT_LE(r["returnedAt"].get<double>() - appliedAt, 300) << "the wait returned late";
+
+  // After the write the same question gets a full read again.
+  Json again = snapshot();
+  EXPECT_EQ(again["source"], "connection");
+  EXPECT_EQ(again["threads"][1]["key"], threadKey(6));
+  EXPECT_EQ(run(scripts::runStoreWait(*view, r["epoch"].get<double>(), 200ms, 50ms)).value_or(Json())["state"],
+            "timeout");
+
+  // Without a Relay store there is nothing to follow; nor in a store without
+  // an epoch.
+  view->loadHTML("<p>no inbox here</p>", server.url("/direct/inbox/"));
+  ASSERT_TRUE(waitFor(*view, "return document.readyState === 'complete' && !window.__corvidTest"));
+  EXPECT_EQ(run(scripts::runStoreWait(*view, std::nullopt, 1s, 100ms)),
+            Json::parse(R"({"state": "unsupported", "reason": "no store"})"));
+  eval(*view, "window.__halvyRelayEnv = {getStore: () => ({}), execute() {}}; return true");
+  EXPECT_EQ(run(scripts::runStoreWait(*view, std::nullopt, 1s, 100ms)),
+            Json::parse(R"({"state": "unsupported", "reason": "no epoch"})"));
+}

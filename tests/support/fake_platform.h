@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/http.h"
@@ -28,6 +29,10 @@ class FakeWebView : public WebView {
   int dataRemovals = 0;
   // Answers a script call (body, arguments). By default every call fails.
   std::function<ScriptResult(std::string_view body, const Json& arguments)> scripts;
+  // Answers calls of the script `waitingBody` instead, asynchronously: a
+  // script that waits inside the page.
+  std::string waitingBody;
+  std::function<Task<ScriptResult>(Json arguments)> waitingScript;
   // How long a script call takes (virtual time).
   Duration scriptDelay = std::chrono::milliseconds(0);
   // The world of every script call so far.
@@ -47,6 +52,7 @@ class FakeWebView : public WebView {
     worlds.push_back(world);
     std::string text(body);
     Json args = arguments;
+    if (waitingScript && text == waitingBody) co_return co_await waitingScript(std::move(args));
     if (scriptDelay > Duration::zero()) co_await sleepFor(scheduler_, scriptDelay);
     if (!scripts) co_return ScriptResult{std::string("no script handler"), std::nullopt};
     co_return scripts(text, args);
@@ -100,13 +106,17 @@ struct FakeLoginItem : LoginItem {
 };
 
 struct FakeNotifier : DesktopNotifier {
-  std::vector<std::string> posted;  // the identifiers
+  std::vector<std::string> posted;                          // the identifiers
+  std::vector<std::pair<std::string, std::string>> texts;  // title and body of each
   int authorizationRequests = 0;
   Task<bool> requestAuthorization() override {
     ++authorizationRequests;
     co_return true;
   }
-  void post(const std::string& id, const std::string&, const std::string&) override { posted.push_back(id); }
+  void post(const std::string& id, const std::string& title, const std::string& body) override {
+    posted.push_back(id);
+    texts.emplace_back(title, body);
+  }
 };
 
 inline HttpResult answer(int status, std::string body = "{}") {
@@ -115,16 +125,23 @@ inline HttpResult answer(int status, std::string body = "{}") {
 inline HttpResult noAnswer(HttpFailureKind kind, int code = 0) { return {std::nullopt, {kind, code, {}}}; }
 
 // Records every request; answers with `respond` (by default 200 and "{}"),
-// after `delay` of virtual time.
+// after `delay` of virtual time. A request that `hangs` selects is never
+// answered: it fails when its time-out has passed, as a real server that
+// accepts the connection and stays silent.
 class FakeTransport : public HttpTransport {
  public:
   explicit FakeTransport(Scheduler& scheduler) : scheduler_(scheduler) {}
   std::vector<HttpRequest> requests;
   std::function<HttpResult(const HttpRequest&)> respond;
+  std::function<bool(const HttpRequest&)> hangs;
   Duration delay = std::chrono::milliseconds(0);
 
   Task<HttpResult> send(HttpRequest request) override {
     requests.push_back(request);
+    if (hangs && hangs(request)) {
+      bool waited = co_await sleepFor(scheduler_, request.timeout);
+      co_return noAnswer(waited ? HttpFailureKind::timedOut : HttpFailureKind::cancelled);
+    }
     bool waited = true;
     if (delay > Duration::zero()) waited = co_await sleepFor(scheduler_, delay);
     HttpResult result = waited ? answer(200) : noAnswer(HttpFailureKind::cancelled);

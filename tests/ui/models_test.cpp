@@ -99,6 +99,10 @@ TEST(Status, RelativeTimesAndStatusLines) {
   in.lastPushAt = kNow - minutes(5);
   in.sessionState = "logged_out";  // the inbox line goes, the phone line stays
   EXPECT_EQ(statusLines(in, kNow, utc), std::vector<std::string>{"iPhone 2대 연결됨 · 마지막 알림 5분 전"});
+  in.waiting = 4;  // notifications waiting to be sent again
+  EXPECT_EQ(statusLines(in, kNow, utc),
+            (std::vector<std::string>{"iPhone 2대 연결됨 · 마지막 알림 5분 전",
+                                      "보내지 못한 알림 4개 · 연결되면 다시 보냅니다"}));
 }
 
 TEST(MainWindow, TheCodeFieldKeepsSixUnicodeDigitsAndTheSectionsFollowTheirRules) {

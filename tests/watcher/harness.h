@@ -21,11 +21,32 @@ struct FakeInbox {
   bool storeMissing = false;  // the snapshot finds no store (null)
   int badge = 0;
   int refetches = 0;
+  // The Relay store's write epoch, when the page names its store reads
+  // (mark and epoch) and answers the store wait; a test that changes `rows`
+  // moves it on, as a store write does. A new mark stands for a new store.
+  std::optional<double> epoch;
+  std::string mark = "store-1";
+  int fullReads = 0, unchangedReads = 0, storeWaits = 0;
 
-  void attach(FakeWebView& view) {
-    view.scripts = [this](std::string_view body, const Json&) -> ScriptResult {
+  void attach(FakeWebView& view, Scheduler* scheduler = nullptr) {
+    scheduler_ = scheduler;
+    if (scheduler) {
+      view.waitingBody = std::string(scripts::storeWaitSource());
+      view.waitingScript = [this](Json arguments) { return storeWait(std::move(arguments)); };
+    }
+    view.scripts = [this](std::string_view body, const Json& arguments) -> ScriptResult {
       if (body == scripts::inboxSnapshotSource()) {
         if (storeMissing) return {std::nullopt, Json(nullptr)};
+        if (epoch) {
+          const Json since = arguments.value("unchangedSince", Json());
+          if (since.is_object() && since.value("mark", "") == mark && since.value("epoch", -1.0) == *epoch) {
+            ++unchangedReads;
+            return {std::nullopt, Json{{"source", "unchanged"}, {"mark", mark}, {"epoch", *epoch}}};
+          }
+          ++fullReads;
+          return {std::nullopt, Json{{"source", "connection"}, {"threads", rows}, {"viewerUsername", viewer},
+                                     {"mark", mark}, {"epoch", *epoch}}};
+        }
         return {std::nullopt, Json{{"source", "connection"}, {"threads", rows}, {"viewerUsername", viewer}}};
       }
       if (body == scripts::badgeSource()) return {std::nullopt, Json{{"badge", badge}}};
@@ -46,6 +67,22 @@ struct FakeInbox {
   static Json message(const std::string& id, double ts, const std::string& text) {
     return Json{{"id", id}, {"ts", ts}, {"snippet", text}};
   }
+
+ private:
+  // The store wait as the page runs it: polls the epoch every `intervalMs`.
+  Task<ScriptResult> storeWait(Json arguments) {
+    ++storeWaits;
+    if (!epoch) co_return ScriptResult{std::nullopt, Json{{"state", "unsupported"}, {"reason", "no epoch"}}};
+    const double since = arguments["since"].is_number() ? arguments["since"].get<double>() : *epoch;
+    const auto interval = std::chrono::milliseconds(arguments.value("intervalMs", 100));
+    const auto limit = std::chrono::milliseconds(arguments.value("timeoutMs", 15000));
+    for (auto waited = std::chrono::milliseconds(0);; waited += interval) {
+      if (*epoch != since) co_return ScriptResult{std::nullopt, Json{{"state", "changed"}, {"epoch", *epoch}}};
+      if (waited >= limit) co_return ScriptResult{std::nullopt, Json{{"state", "timeout"}, {"epoch", *epoch}}};
+      co_await sleepFor(*scheduler_, interval);
+    }
+  }
+  Scheduler* scheduler_ = nullptr;
 };
 
 struct WatcherHarness {
@@ -65,7 +102,7 @@ struct WatcherHarness {
     watcher = std::make_unique<Watcher>(WatcherDependencies{
         loop, loop, settings, log, log, engine, network, activity, loginItem, transport, notifier,
         [] { return std::string("Test PC"); }, "https://relay.test.invalid", "https://www.instagram.com"});
-    page.attach(web());
+    page.attach(web(), &loop);
     return *watcher;
   }
   FakeWebView& web() { return *engine.last; }

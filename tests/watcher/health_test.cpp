@@ -37,7 +37,7 @@ TEST(Health, PriorityOrderAndTheFortyFiveSecondEdges) {
   const Time now = Time{} + 1000000s;
   for (const auto& c : cases) {
     HealthInputs in{c.session, c.offline, std::nullopt, now - c.sinceStart, c.everWatched,
-                    c.byUser,  c.paired,  c.connection, c.delivery};
+                    c.byUser,  c.paired,  c.connection, c.delivery, false, {}};
     if (c.sinceRead) in.lastReadAt = now - *c.sinceRead;
     EXPECT_EQ(deriveHealth(in, now), c.expected) << c.name;
   }

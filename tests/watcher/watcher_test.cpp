@@ -216,3 +216,158 @@ TEST_F(ReadLoop, HeartbeatEvery300SecondsOrEvery30WhileTheRelayHasAProblem) {
   h.loop.advance(100s);
   EXPECT_EQ(h.sent("/v1/status").size() - before, 3u);
 }
+
+TEST_F(ReadLoop, AStoreWriteStartsAReadAtOnceAndOverlappingTicksAnnounceOnce) {
+  start();
+  h.page.epoch = 1;
+  h.loop.advance(2500ms);  // the baseline read at 2 s starts following the store
+  h.page.rows[0] = P::thread("1", "m2", t0 + 1000, Json::array({P::message("m2", t0 + 1000, "hi")}), {{"unread", true}});
+  h.page.badge = 1;
+  h.page.epoch = 2;
+  h.loop.advance(200ms);  // long before the next tick at 4 s
+  EXPECT_EQ(h.field("/v1/push", "body"), std::vector<std::string>{"hi"});
+
+  // Slow page scripts: a write just before a tick makes the hinted read and
+  // the tick read the same new message side by side.
+  h.web().scriptDelay = 300ms;
+  h.loop.advance(1150ms);  // 3.85 s
+  h.page.rows[0] = P::thread("1", "m3", t0 + 2000, Json::array({P::message("m3", t0 + 2000, "again"),
+                                                                P::message("m2", t0 + 1000, "hi")}),
+                             {{"unread", true}});
+  h.page.epoch = 3;
+  h.loop.advance(20s);
+  EXPECT_EQ(h.field("/v1/push", "body"), (std::vector<std::string>{"hi", "again"}));
+  EXPECT_GE(h.page.storeWaits, 3);
+
+  // A store that takes a write every 50 ms is read at most every 250 ms,
+  // besides the timer's ticks.
+  h.web().scriptDelay = 0ms;
+  const int before = h.page.fullReads;
+  for (int i = 0; i < 200; ++i) {
+    *h.page.epoch += 1;
+    h.loop.advance(50ms);
+  }
+  EXPECT_LE(h.page.fullReads - before, 10000 / 250 + 5 + 1);
+  EXPECT_GE(h.page.fullReads - before, 30);
+}
+
+TEST_F(ReadLoop, AMessageIntoAnUnreadThreadSkipsTheBadgeWaitOneIntoAReadThreadStillWaits) {
+  start();
+  h.page.rows.push_back(P::thread("2", "b1", t0, Json::array(), {{"unread", true}}));
+  h.page.badge = 1;
+  h.loop.advance(2s);  // the baseline
+
+  // The thread was unread already: the badge cannot rise, the tick at 4 s
+  // pushes at once.
+  h.page.rows[1] = P::thread("2", "b2", t0 + 1000, Json::array({P::message("b2", t0 + 1000, "again")}),
+                             {{"unread", true}});
+  h.loop.advance(2s);
+  EXPECT_EQ(h.field("/v1/push", "body"), std::vector<std::string>{"again"});
+
+  // A read thread: the tick at 6 s gives the badge the full 1.5 s.
+  h.page.rows[0] = P::thread("1", "m2", t0 + 2000, Json::array({P::message("m2", t0 + 2000, "hello")}),
+                             {{"unread", true}});
+  h.loop.advance(3400ms);
+  EXPECT_EQ(pushKinds().size(), 1u);
+  h.loop.advance(100ms);
+  EXPECT_EQ(h.field("/v1/push", "body"), (std::vector<std::string>{"again", "hello"}));
+}
+
+TEST_F(ReadLoop, AnUnchangedStoreCountsAsAReadWithAFullReadEveryMinuteAndAfterAReload) {
+  Watcher& w = start();
+  h.page.epoch = 5;
+  h.loop.advance(2s);  // the full baseline read
+  const std::size_t statuses = h.sent("/v1/status").size();
+  h.loop.advance(58s);
+  EXPECT_EQ(h.page.fullReads, 1);
+  EXPECT_EQ(h.page.unchangedReads, 29);
+  EXPECT_EQ(w.lastReadAt(), std::optional<Time>(h.loop.now()));
+  EXPECT_EQ(w.threads(), 1);
+  h.loop.advance(2s);  // 60 s after the last full read
+  EXPECT_EQ(h.page.fullReads, 2);
+  w.reload("test");
+  h.loop.advance(2s);
+  EXPECT_EQ(h.page.fullReads, 3);
+  at("https://www.instagram.com/direct/t/key-1/");  // a navigation inside the page
+  h.loop.advance(2s);
+  EXPECT_EQ(h.page.fullReads, 4);
+
+  // A real change after many unchanged answers is announced once.
+  h.page.rows[0] = P::thread("1", "m2", t0 + 1000, Json::array({P::message("m2", t0 + 1000, "hi")}), {{"unread", true}});
+  h.page.badge = 1;
+  h.page.epoch = 6;
+  h.loop.advance(300s);
+  EXPECT_EQ(pushKinds(), std::vector<std::string>{"message"});
+  EXPECT_GT(h.sent("/v1/status").size(), statuses);  // heartbeats go on
+  EXPECT_EQ(w.sessionState(), "ok");
+  EXPECT_EQ(w.unread(), 1);
+}
+
+TEST(WatcherNtfy, WithATopicAloneMessagesGoToNtfyAndTheDesktopShowsThemWithoutWaiting) {
+  WatcherHarness h;
+  h.settings.setString("ntfyTopicURL", "https://ntfy.test/corvid-t");
+  h.settings.setBool("desktopMessageNotifications", true);
+  Watcher& w = h.make();
+  const double t0 = unixMillis(h.loop.now()) - 600000;
+  h.page.rows = {P::thread("1", "m1", t0, Json::array())};
+  h.loop.advance(2s);
+  EXPECT_EQ(w.health(), Health::ok());
+  EXPECT_TRUE(h.transport.requests.empty());  // no relay pairing: no status report
+
+  h.transport.delay = 1h;  // ntfy does not answer for now
+  h.page.badge = 1;
+  h.page.rows[0] = P::thread("1", "m3", t0 + 2000,
+                             Json::array({P::message("m3", t0 + 2000, "둘"), P::message("m2", t0 + 1000, "하나")}));
+  h.loop.advance(2s);
+  // The first message shows on the desktop while its publish is in flight.
+  ASSERT_EQ(h.notifier.texts.size(), 1u);
+  EXPECT_EQ(h.notifier.texts[0], (std::pair<std::string, std::string>{"Friend 1", "하나"}));
+  EXPECT_TRUE(h.notifier.posted[0].starts_with("message-"));
+  ASSERT_EQ(h.transport.requests.size(), 1u);
+  EXPECT_EQ(h.transport.requests[0].url, "https://ntfy.test/");
+  EXPECT_EQ(jsonOf(h.transport.requests[0])["click"], "https://www.instagram.com/direct/t/key-1/");
+  h.loop.advance(2h);
+  EXPECT_EQ(h.notifier.texts.size(), 2u);
+  EXPECT_EQ(h.transport.requests.size(), 2u);
+
+  // Switched off: the next message goes to ntfy only.
+  w.setDesktopMessageNotifications(false);
+  EXPECT_EQ(h.settings.boolValue("desktopMessageNotifications"), false);
+  h.transport.delay = 0ms;
+  h.page.rows[0] = P::thread("1", "m4", t0 + 3000, Json::array({P::message("m4", t0 + 3000, "셋")}));
+  h.loop.advance(4s);
+  EXPECT_EQ(h.notifier.texts.size(), 2u);
+  EXPECT_EQ(jsonOf(h.transport.requests.back())["message"], "셋");
+}
+
+TEST_F(ReadLoop, WaitingMessagesGoOutSoonAfterTheRelayAnswersAgainOrTheNetworkReturns) {
+  Watcher& w = start();
+  h.loop.advance(4s);
+  const Time began = h.loop.now();
+  // 503 for 30 s, then every request hangs until its time-out, then all is well.
+  h.transport.respond = [&](const HttpRequest&) { return h.loop.now() - began < 30s ? answer(503) : answer(200); };
+  h.transport.hangs = [&](const HttpRequest&) {
+    auto t = h.loop.now() - began;
+    return t >= 30s && t < 200s;
+  };
+  h.page.rows[0] = P::thread("1", "m2", t0 + 1000, Json::array({P::message("m2", t0 + 1000, "hi")}));
+  h.loop.advance(6s);
+  EXPECT_EQ(w.push().waitingCount(), 1);
+  h.loop.advanceTo(began + 200s);
+  ASSERT_EQ(w.push().waitingCount(), 1);
+  while (w.push().waitingCount() > 0 && h.loop.now() - began < 300s) h.loop.advance(500ms);
+  EXPECT_LE(h.loop.now() - began, 230s);  // within 30 s of the relay answering
+  EXPECT_EQ(h.logged("push: retry message sent 1/1"), 1);
+  EXPECT_EQ(w.push().sentCount(), 1);
+
+  // The network comes back: what waits goes out at once.
+  h.transport.hangs = nullptr;
+  h.transport.respond = [](const HttpRequest&) { return answer(503); };
+  h.page.rows[0] = P::thread("1", "m3", t0 + 2000, Json::array({P::message("m3", t0 + 2000, "again")}));
+  h.loop.advance(6s);
+  ASSERT_EQ(w.push().waitingCount(), 1);
+  h.transport.respond = nullptr;
+  h.network.update(true);
+  h.loop.advance(200ms);
+  EXPECT_EQ(w.push().waitingCount(), 0);
+}

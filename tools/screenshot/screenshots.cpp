@@ -122,6 +122,8 @@ struct Case {
   bool advancedOpen = false;
   int height = 720;
   bool logoutDialog = false;
+  // Typed into the ntfy topic field once the window shows.
+  std::string ntfyTyped = {};
 };
 
 void iterate() {
@@ -183,6 +185,9 @@ bool renderMainWindow(const Case& c, const fs::path& folder) {
   gtk_widget_show(window);
   if (c.advancedOpen) {
     hdy_expander_row_set_expanded(HDY_EXPANDER_ROW(findByName(content.widget(), "advanced")), TRUE);
+  }
+  if (!c.ntfyTyped.empty()) {
+    gtk_entry_set_text(GTK_ENTRY(findByName(content.widget(), "ntfy-topic-entry")), c.ntfyTyped.c_str());
   }
   scene.loop.runDue();
   bool ok = writePNG(window, folder / ("main-" + c.name + ".png"));
@@ -259,6 +264,25 @@ int main(int argc, char** argv) {
          s.fillInbox();
          s.loop.advance(2s);
        }},
+      // The relay fails while a message arrives: the message waits in the
+      // outbox and the status says so.
+      {"waiting",
+       [](Scene& s) {
+         s.storePairings(false);
+         s.make();
+         s.fillInbox();
+         s.loop.advance(2s);
+         s.transport.respond = [](const HttpRequest&) {
+           HttpResult r;
+           r.response = HttpResponse{503, std::string("{}")};
+           return r;
+         };
+         s.page.rows[2] = FakeInbox::thread(
+             "3", "o2", s.t0 + 2000, Json::array({FakeInbox::message("o2", s.t0 + 2000, "사진 보냈어요")}),
+             {{"unread", true}});
+         s.page.badge = 3;
+         s.loop.advance(4s);
+       }},
       {"read-problem",
        [](Scene& s) {
          s.storePairings(false);
@@ -305,6 +329,34 @@ int main(int argc, char** argv) {
          runTask(s.loop, std::move(pairing));
        },
        true, 1320, true},
+      // A topic alone reaches the phone; a message went out, the test too,
+      // and the desktop shows messages as well.
+      {"ntfy",
+       [](Scene& s) {
+         s.settings.setString("ntfyTopicURL", "https://ntfy.sh/corvid-7q2mx8k4p0a9d3vz5w1r");
+         s.settings.setBool("desktopMessageNotifications", true);
+         s.loginItem.current = LoginItemStatus::enabled;
+         s.make();
+         s.fillInbox();
+         s.loop.advance(2s);
+         s.page.rows[2] = FakeInbox::thread(
+             "3", "o2", s.t0 + 2000, Json::array({FakeInbox::message("o2", s.t0 + 2000, "사진 보냈어요")}),
+             {{"unread", true}});
+         s.page.badge = 3;
+         s.loop.advance(4s);
+         runTask(s.loop, s.watcher->push().sendNtfyTest());
+       },
+       false, 1400},
+      // Plain http to another computer, being typed: marked, not stored.
+      {"ntfy-invalid",
+       [](Scene& s) {
+         s.storePairings(false);
+         s.settings.setString("ntfyTopicURL", "https://ntfy.sh/corvid-7q2mx8k4p0a9d3vz5w1r");
+         s.make();
+         s.fillInbox();
+         s.loop.advance(2s);
+       },
+       false, 1400, false, "http://ntfy.example/corvid-plain"},
   };
 
   bool ok = true;

@@ -1,5 +1,7 @@
 #include "platform/linux/glib/key_file_settings.h"
 
+#include "platform/linux/glib/durable_files.h"
+
 #include <glib/gstdio.h>
 #include <sys/stat.h>
 
@@ -20,14 +22,6 @@ struct GFree {
   void operator()(gpointer p) const { g_free(p); }
 };
 using CharPtr = std::unique_ptr<char, GFree>;
-
-// "20261206-211957" in local time.
-std::string fileTimeStamp() {
-  GDateTime* now = g_date_time_new_now_local();
-  CharPtr text(g_date_time_format(now, "%Y%m%d-%H%M%S"));
-  g_date_time_unref(now);
-  return text ? text.get() : "unknown";
-}
 
 }  // namespace
 
@@ -52,23 +46,16 @@ void KeyFileSettings::load() {
   // Something is there that we cannot use. Keep it for the user, start empty.
   g_key_file_free(file_);
   file_ = g_key_file_new();
-  std::filesystem::path bad = path_;
-  bad += ".bad-" + fileTimeStamp();
-  for (int n = 2; g_file_test(bad.c_str(), G_FILE_TEST_EXISTS) && n < 100; ++n) {
-    bad = path_;
-    bad += ".bad-" + fileTimeStamp() + "-" + std::to_string(n);
-  }
-  if (g_rename(path_.c_str(), bad.c_str()) == 0) {
-    movedAside_ = bad;
+  std::string moveError;
+  if (auto bad = moveFileAside(path_, &moveError)) {
+    movedAside_ = *bad;
     systemLog_.message("settings: cannot read " + path_.string() + " (" + raw->message + "), moved to " +
-                       bad.string() + "; starting with no settings");
-    activityLog_.log("app: settings file unreadable, moved to " + bad.filename().string());
+                       bad->string() + "; starting with no settings");
+    activityLog_.log("app: settings file unreadable, moved to " + bad->filename().string());
   } else {
-    int err = errno;
     persist_ = false;
     systemLog_.message("settings: cannot read " + path_.string() + " (" + raw->message +
-                       ") nor move it aside (" + g_strerror(err) +
-                       "); settings are kept in memory only for this run");
+                       ") nor move it aside (" + moveError + "); settings are kept in memory only for this run");
     activityLog_.log("app: settings file unreadable, settings not saved this run");
   }
 }
@@ -133,18 +120,8 @@ void KeyFileSettings::save() {
   if (!persist_) return;
   gsize length = 0;
   CharPtr data(g_key_file_to_data(file_, &length, nullptr));
-  const std::string folder = path_.parent_path().string();
-  if (!folder.empty() && g_mkdir_with_parents(folder.c_str(), 0700) != 0) {
-    int err = errno;
-    systemLog_.message("settings: cannot create " + folder + " (" + g_strerror(err) + "); change not saved");
-    return;
-  }
-  GError* raw = nullptr;
-  if (!g_file_set_contents_full(path_.c_str(), data.get(), static_cast<gssize>(length),
-                                G_FILE_SET_CONTENTS_CONSISTENT, 0600, &raw)) {
-    ErrorPtr error(raw);
-    systemLog_.message("settings: cannot write " + path_.string() + " (" + raw->message +
-                       "); change not saved");
+  if (auto why = replaceFileAtomically(path_, std::string_view(data.get(), length))) {
+    systemLog_.message("settings: " + *why + "; change not saved");
   }
 }
 

@@ -10,6 +10,7 @@ struct AppPaths {
   std::filesystem::path settingsFile;  // $XDG_CONFIG_HOME/corvid/settings.ini
   std::filesystem::path stateFile;     // $XDG_CONFIG_HOME/corvid/state.ini (window frames)
   std::filesystem::path activityLog;   // $XDG_STATE_HOME/corvid/watch.log
+  std::filesystem::path outboxFile;    // $XDG_STATE_HOME/corvid/outbox.json (notifications waiting)
   std::filesystem::path webData;       // $XDG_DATA_HOME/corvid/web (cookies, site data)
   std::filesystem::path webCache;      // $XDG_CACHE_HOME/corvid/web
   std::filesystem::path autostartDir;  // $XDG_CONFIG_HOME/autostart

@@ -27,7 +27,7 @@ AppServices::AppServices()
   routeUnhandledTaskErrors(systemLog);
   watcher = std::make_unique<Watcher>(WatcherDependencies{
       scheduler, clock, settings, activityLog, systemLog, engine, network, activity, loginItem, transport,
-      notifier, [] { return systemComputerName(); }, CORVID_DEFAULT_RELAY_ORIGIN, serviceOrigin()});
+      notifier, [] { return systemComputerName(); }, CORVID_DEFAULT_RELAY_ORIGIN, serviceOrigin(), &outboxFile});
 }
 
 AppServices::~AppServices() = default;

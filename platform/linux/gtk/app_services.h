@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/activity_log.h"
+#include "platform/linux/glib/durable_files.h"
 #include "platform/linux/glib/glib_loop.h"
 #include "platform/linux/glib/key_file_settings.h"
 #include "platform/linux/glib/login_item.h"
@@ -44,6 +45,7 @@ struct AppServices {
   GLibSystemLog systemLog;
   FileActivityLog activityLog{paths.activityLog, clock};
   KeyFileSettings settings{paths.settingsFile, systemLog, activityLog};
+  StateFile outboxFile{paths.outboxFile, "outbox", systemLog, activityLog};
   WebKitEngine engine{WebKitEngineOptions{paths.webData.string(), paths.webCache.string()}};
   GLibNetworkMonitor network;
   LogindIdleInhibitor activity{activityLog};

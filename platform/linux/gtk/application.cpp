@@ -93,7 +93,8 @@ struct CorvidApplication::Shell {
         router.showMain();
         break;
       case MenuAction::sendTest:
-        spawn(s.watcher->push().sendTest());
+        // The menu has closed by the time the outcome is known.
+        spawn(sendTestFromMenu(s.watcher->push(), s.notifier, s.clock));
         break;
       case MenuAction::quit:
         if (onQuit) onQuit();

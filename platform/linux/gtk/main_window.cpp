@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "app/lifecycle.h"
+#include "base/text.h"
 #include "platform/linux/gtk/file_reveal.h"
 #include "platform/linux/gtk/style.h"
+#include "push/ntfy.h"
 #include "ui/main_window_model.h"
+#include "ui/qr_code.h"
 #include "ui/status.h"
 
 namespace corvid::linux_platform {
@@ -123,6 +126,26 @@ std::optional<MainAction> actionOf(GtkWidget* button) {
   return static_cast<MainAction>(v - 1);
 }
 
+// The QR code as black modules on white, `scale` pixels each, with the
+// quiet zone readers need; dark and light stay as they are in any theme.
+GdkPixbuf* qrPixbuf(const QrCode& code, int scale) {
+  const int side = (code.size + 2 * kQrQuietZone) * scale;
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, side, side);
+  gdk_pixbuf_fill(pixbuf, 0xffffffff);
+  const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+  guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      const int mx = x / scale - kQrQuietZone;
+      const int my = y / scale - kQrQuietZone;
+      if (mx < 0 || my < 0 || mx >= code.size || my >= code.size || !code.dark(mx, my)) continue;
+      guchar* p = pixels + y * stride + x * 3;
+      p[0] = p[1] = p[2] = 0;
+    }
+  }
+  return pixbuf;
+}
+
 void removeChildren(GtkWidget* container) {
   GList* children = gtk_container_get_children(GTK_CONTAINER(container));
   for (GList* c = children; c; c = c->next) gtk_widget_destroy(GTK_WIDGET(c->data));
@@ -146,6 +169,7 @@ struct MainWindowContent::View {
   // View state.
   std::string code;
   std::optional<std::string> launchError;
+  std::optional<std::string> ntfyTopicText;
   bool confirmLogout = false;
   std::optional<PushClient::Pairing> unpairTarget;
   std::optional<Health::Kind> lastHealth;
@@ -175,6 +199,16 @@ struct MainWindowContent::View {
   GtkWidget* pairNoteLabel = nullptr;
   GtkWidget* sendTestButton = nullptr;
   GtkWidget* testNoteLabel = nullptr;
+  // ntfy section
+  GtkWidget* ntfyTopicEntry = nullptr;
+  GtkWidget* ntfyTopicCaptionRow = nullptr;
+  GtkWidget* ntfyTopicCaptionLabel = nullptr;
+  GtkWidget* ntfyTokenEntry = nullptr;
+  GtkWidget* qrRow = nullptr;
+  GtkWidget* qrImage = nullptr;
+  std::optional<std::string> shownQr;
+  GtkWidget* ntfyTestButton = nullptr;
+  GtkWidget* ntfyTestNoteLabel = nullptr;
   // Instagram section
   GtkWidget* accountLabel = nullptr;
   GtkWidget* accountButton = nullptr;
@@ -184,6 +218,7 @@ struct MainWindowContent::View {
   GtkWidget* launchSwitch = nullptr;
   GtkWidget* loginSettingsRow = nullptr;
   GtkWidget* snippetSwitch = nullptr;
+  GtkWidget* desktopMessagesSwitch = nullptr;
   // advanced group
   GtkWidget* advanced = nullptr;
   GtkWidget* serverEntry = nullptr;
@@ -206,6 +241,7 @@ struct MainWindowContent::View {
     gtk_widget_set_size_request(root, kMainWindowMinWidth, kMainWindowMinHeight);
     gtk_container_add(GTK_CONTAINER(root), buildStatusSection());
     gtk_container_add(GTK_CONTAINER(root), buildPhoneSection());
+    gtk_container_add(GTK_CONTAINER(root), buildNtfySection());
     gtk_container_add(GTK_CONTAINER(root), buildInstagramSection());
     gtk_container_add(GTK_CONTAINER(root), buildGeneralSection());
     gtk_container_add(GTK_CONTAINER(root), buildAdvancedSection());
@@ -314,6 +350,73 @@ struct MainWindowContent::View {
     return group;
   }
 
+  GtkWidget* buildNtfySection() {
+    GtkWidget* group = newGroup(text::kNtfyHeader);
+
+    GtkWidget* topicRow = newActionRow(text::kNtfyTopicLabel);
+    ntfyTopicEntry = gtk_entry_new();
+    gtk_widget_set_name(ntfyTopicEntry, "ntfy-topic-entry");
+    gtk_entry_set_placeholder_text(GTK_ENTRY(ntfyTopicEntry), str(text::kNtfyTopicPrompt).c_str());
+    setAccessibleName(ntfyTopicEntry, text::kNtfyTopicLabel);
+    gtk_entry_set_input_purpose(GTK_ENTRY(ntfyTopicEntry), GTK_INPUT_PURPOSE_URL);
+    gtk_entry_set_width_chars(GTK_ENTRY(ntfyTopicEntry), 24);
+    gtk_widget_set_hexpand(ntfyTopicEntry, TRUE);
+    GtkWidget* newTopic = newButton(text::kNewNtfyTopicButton);
+    gtk_widget_set_name(newTopic, "new-ntfy-topic");
+    setAction(newTopic, MainAction::newNtfyTopic);
+    for (GtkWidget* w : {ntfyTopicEntry, newTopic}) {
+      valign(w);
+      gtk_container_add(GTK_CONTAINER(topicRow), w);
+    }
+    g_signal_connect(ntfyTopicEntry, "changed", G_CALLBACK(onNtfyTopicChanged), this);
+    g_signal_connect(newTopic, "clicked", G_CALLBACK(onAction), this);
+    gtk_container_add(GTK_CONTAINER(group), topicRow);
+
+    ntfyTopicCaptionLabel = newLabel("", {kCalloutClass});
+    gtk_widget_set_name(ntfyTopicCaptionLabel, "ntfy-topic-caption");
+    ntfyTopicCaptionRow = newRow(ntfyTopicCaptionLabel);
+    gtk_widget_set_no_show_all(ntfyTopicCaptionRow, TRUE);
+    gtk_widget_show(ntfyTopicCaptionLabel);
+    gtk_container_add(GTK_CONTAINER(group), ntfyTopicCaptionRow);
+
+    GtkWidget* tokenRow = newActionRow(text::kNtfyTokenLabel);
+    ntfyTokenEntry = gtk_entry_new();
+    gtk_widget_set_name(ntfyTokenEntry, "ntfy-token-entry");
+    gtk_entry_set_placeholder_text(GTK_ENTRY(ntfyTokenEntry), str(text::kNtfyTokenPrompt).c_str());
+    setAccessibleName(ntfyTokenEntry, text::kNtfyTokenLabel);
+    gtk_entry_set_visibility(GTK_ENTRY(ntfyTokenEntry), FALSE);
+    gtk_entry_set_input_purpose(GTK_ENTRY(ntfyTokenEntry), GTK_INPUT_PURPOSE_PASSWORD);
+    gtk_entry_set_width_chars(GTK_ENTRY(ntfyTokenEntry), 24);
+    gtk_widget_set_hexpand(ntfyTokenEntry, TRUE);
+    valign(ntfyTokenEntry);
+    gtk_container_add(GTK_CONTAINER(tokenRow), ntfyTokenEntry);
+    g_signal_connect(ntfyTokenEntry, "changed", G_CALLBACK(onNtfyTokenChanged), this);
+    gtk_container_add(GTK_CONTAINER(group), tokenRow);
+
+    qrImage = gtk_image_new();
+    gtk_widget_set_name(qrImage, "ntfy-qr");
+    gtk_widget_set_halign(qrImage, GTK_ALIGN_CENTER);
+    qrRow = newRow(qrImage);
+    gtk_widget_set_no_show_all(qrRow, TRUE);
+    gtk_widget_show(qrImage);
+    gtk_container_add(GTK_CONTAINER(group), qrRow);
+
+    GtkWidget* testBox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+    ntfyTestButton = newButton(text::kNtfyTestButton);
+    gtk_widget_set_name(ntfyTestButton, "ntfy-send-test");
+    setAction(ntfyTestButton, MainAction::sendNtfyTest);
+    g_signal_connect(ntfyTestButton, "clicked", G_CALLBACK(onAction), this);
+    valign(ntfyTestButton);
+    ntfyTestNoteLabel = newLabel("", {kCalloutClass});
+    valign(ntfyTestNoteLabel);
+    gtk_box_pack_start(GTK_BOX(testBox), ntfyTestButton, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(testBox), ntfyTestNoteLabel, TRUE, TRUE, 0);
+    gtk_container_add(GTK_CONTAINER(group), newRow(testBox));
+
+    gtk_container_add(GTK_CONTAINER(group), footer(text::kNtfyFooter));
+    return group;
+  }
+
   GtkWidget* buildInstagramSection() {
     GtkWidget* group = newGroup(text::kInstagramHeader);
     GtkWidget* account = newActionRow(text::kAccountLabel);
@@ -372,6 +475,15 @@ struct MainWindowContent::View {
     hdy_action_row_set_activatable_widget(HDY_ACTION_ROW(snippet), snippetSwitch);
     g_signal_connect(snippetSwitch, "notify::active", G_CALLBACK(onSnippetSwitch), this);
     gtk_container_add(GTK_CONTAINER(group), snippet);
+
+    GtkWidget* desktop = newActionRow(text::kDesktopMessagesLabel);
+    desktopMessagesSwitch = gtk_switch_new();
+    gtk_widget_set_name(desktopMessagesSwitch, "desktop-messages");
+    valign(desktopMessagesSwitch);
+    gtk_container_add(GTK_CONTAINER(desktop), desktopMessagesSwitch);
+    hdy_action_row_set_activatable_widget(HDY_ACTION_ROW(desktop), desktopMessagesSwitch);
+    g_signal_connect(desktopMessagesSwitch, "notify::active", G_CALLBACK(onDesktopMessagesSwitch), this);
+    gtk_container_add(GTK_CONTAINER(group), desktop);
     return group;
   }
 
@@ -454,7 +566,8 @@ struct MainWindowContent::View {
 
   void render() {
     MainWindowInputs in = mainWindowInputs(deps.watcher);
-    MainWindowModel m = mainWindowModel(in, {code, launchError}, appVersionText(), deps.clock.now());
+    MainWindowModel m =
+        mainWindowModel(in, {code, launchError, ntfyTopicText}, appVersionText(), deps.clock.now());
 
     // status section
     if (m.spinner) {
@@ -502,6 +615,24 @@ struct MainWindowContent::View {
       setTint(testNoteLabel, m.testNote->tint);
     }
 
+    // ntfy section; the fields keep what the user typed, and change only
+    // when the stored value was changed elsewhere
+    setEntryText(ntfyTopicEntry, m.ntfyTopicText, G_CALLBACK(onNtfyTopicChanged));
+    setVisible(ntfyTopicCaptionRow, m.ntfyTopicCaption.has_value());
+    if (m.ntfyTopicCaption) {
+      setText(ntfyTopicCaptionLabel, m.ntfyTopicCaption->text);
+      setTint(ntfyTopicCaptionLabel, m.ntfyTopicCaption->tint);
+    }
+    if (trimmed(gtk_entry_get_text(GTK_ENTRY(ntfyTokenEntry))) != in.ntfyAccessToken)
+      setEntryText(ntfyTokenEntry, in.ntfyAccessToken, G_CALLBACK(onNtfyTokenChanged));
+    if (shownQr != m.qrCodeText) renderQr(m.qrCodeText);
+    setSensitive(ntfyTestButton, m.ntfyTestEnabled);
+    setVisible(ntfyTestNoteLabel, m.ntfyTestNote.has_value());
+    if (m.ntfyTestNote) {
+      setText(ntfyTestNoteLabel, m.ntfyTestNote->text);
+      setTint(ntfyTestNoteLabel, m.ntfyTestNote->tint);
+    }
+
     // Instagram section
     setText(accountLabel, m.accountText);
     setButtonLabel(accountButton, m.accountButton.label);
@@ -514,6 +645,7 @@ struct MainWindowContent::View {
     setTint(launchRow, m.launchAtLoginCaption.tint, true);
     setVisible(loginSettingsRow, m.showsLoginItemSettingsButton);
     setSwitch(snippetSwitch, m.includeSnippet, G_CALLBACK(onSnippetSwitch));
+    setSwitch(desktopMessagesSwitch, m.desktopMessageNotifications, G_CALLBACK(onDesktopMessagesSwitch));
 
     // advanced group; the server field changes only when the value was
     // changed elsewhere ("기본값"), never while it is what the user typed
@@ -537,6 +669,27 @@ struct MainWindowContent::View {
     g_signal_handlers_block_by_func(sw, reinterpret_cast<gpointer>(handler), this);
     gtk_switch_set_active(GTK_SWITCH(sw), on);
     g_signal_handlers_unblock_by_func(sw, reinterpret_cast<gpointer>(handler), this);
+  }
+
+  void setEntryText(GtkWidget* entry, const std::string& value, GCallback handler) {
+    if (value == gtk_entry_get_text(GTK_ENTRY(entry))) return;
+    g_signal_handlers_block_by_func(entry, reinterpret_cast<gpointer>(handler), this);
+    gtk_entry_set_text(GTK_ENTRY(entry), value.c_str());
+    g_signal_handlers_unblock_by_func(entry, reinterpret_cast<gpointer>(handler), this);
+  }
+
+  void renderQr(const std::optional<std::string>& url) {
+    shownQr = url;
+    std::optional<QrCode> code = url ? qrCode(*url) : std::nullopt;
+    setVisible(qrRow, code.has_value());
+    if (!code) {
+      gtk_image_clear(GTK_IMAGE(qrImage));
+      return;
+    }
+    GdkPixbuf* pixbuf = qrPixbuf(*code, 4);
+    gtk_image_set_from_pixbuf(GTK_IMAGE(qrImage), pixbuf);
+    g_object_unref(pixbuf);
+    setAccessibleName(qrImage, *url);
   }
 
   void renderActions(const StatusActionArea& area) {
@@ -653,6 +806,13 @@ struct MainWindowContent::View {
         break;
       case MainAction::revealLog:
         revealInFileManager(deps.activityLogPath);
+        break;
+      case MainAction::newNtfyTopic:
+        // Typed into the field as the user would: stored at once.
+        gtk_entry_set_text(GTK_ENTRY(ntfyTopicEntry), ntfy::newTopicURL().c_str());
+        break;
+      case MainAction::sendNtfyTest:
+        spawn(push.sendNtfyTest());
         break;
     }
   }
@@ -779,6 +939,26 @@ struct MainWindowContent::View {
   static void onServerChanged(GtkEditable*, gpointer self) {
     auto* v = static_cast<View*>(self);
     v->push.setServerURL(gtk_entry_get_text(GTK_ENTRY(v->serverEntry)));
+  }
+
+  // Every edit: the text stays as typed; a usable topic (or none) is
+  // stored at once, anything else is shown as not valid and not stored.
+  static void onNtfyTopicChanged(GtkEditable*, gpointer self) {
+    auto* v = static_cast<View*>(self);
+    v->ntfyTopicText = gtk_entry_get_text(GTK_ENTRY(v->ntfyTopicEntry));
+    v->push.setNtfyTopicURL(*v->ntfyTopicText);
+    v->queueRender();
+  }
+
+  static void onNtfyTokenChanged(GtkEditable*, gpointer self) {
+    auto* v = static_cast<View*>(self);
+    v->push.setNtfyAccessToken(gtk_entry_get_text(GTK_ENTRY(v->ntfyTokenEntry)));
+  }
+
+  static void onDesktopMessagesSwitch(GObject*, GParamSpec*, gpointer self) {
+    auto* v = static_cast<View*>(self);
+    bool on = gtk_switch_get_active(GTK_SWITCH(v->desktopMessagesSwitch));
+    if (on != v->deps.watcher.desktopMessageNotifications()) v->deps.watcher.setDesktopMessageNotifications(on);
   }
 
   static void onLaunchSwitch(GObject*, GParamSpec*, gpointer self) {

@@ -4,6 +4,7 @@
 #include <libayatana-appindicator/app-indicator-enum-types.h>
 #include <libayatana-appindicator/app-indicator.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "ui/status.h"
@@ -108,15 +109,16 @@ struct TrayIcon::Impl {
     }
   }
 
+  // The library registers the item by itself: once its bus connection and
+  // the watcher are there, and again each time the watcher's name gets a
+  // new owner (a panel that restarts). Registering from here as well (by
+  // setting the menu again) would answer every registration with another
+  // one, and each ends in this signal again: a stream of registrations that
+  // tray hosts do not survive. So this only notes the state, and puts the
+  // icons back should the runtime folder have been cleaned meanwhile.
   void connectionChanged(bool connected) {
     isConnected = connected;
-    if (!connected) return;
-    // A tray host (again): hand it the current icon and menu.
-    writeIcons();
-    app_indicator_set_icon_theme_path(indicator, themeFolder.c_str());
-    app_indicator_set_icon_full(indicator, icon.c_str(), std::string(kTrayAccessibleName).c_str());
-    app_indicator_set_menu(indicator, GTK_MENU(menu));
-    app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
+    if (connected) writeIcons();
   }
 
   // Announcements come before the change: render after it, once per turn.
@@ -140,8 +142,32 @@ struct TrayIcon::Impl {
     }
     std::vector<MenuItem> next = menuItems(in);
     if (next == items) return;
+    const bool sameShape = std::equal(
+        next.begin(), next.end(), items.begin(), items.end(), [](const MenuItem& a, const MenuItem& b) {
+          return a.kind == b.kind && a.action == b.action && a.accelerator == b.accelerator;
+        });
     items = std::move(next);
-    renderMenu();
+    if (sameShape) {
+      updateMenu();
+    } else {
+      renderMenu();
+    }
+  }
+
+  // The same items with other texts (the relative times every few seconds):
+  // changed in place, so that a host showing the menu keeps it open and
+  // only reads the changed labels.
+  void updateMenu() {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+    std::size_t i = 0;
+    for (GList* c = children; c && i < items.size(); c = c->next, ++i) {
+      const MenuItem& item = items[i];
+      if (item.kind == MenuItem::Kind::separator) continue;
+      auto* w = GTK_MENU_ITEM(c->data);
+      if (item.label != gtk_menu_item_get_label(w)) gtk_menu_item_set_label(w, item.label.c_str());
+      gtk_widget_set_sensitive(GTK_WIDGET(w), item.kind == MenuItem::Kind::button && item.enabled);
+    }
+    g_list_free(children);
   }
 
   void renderMenu() {

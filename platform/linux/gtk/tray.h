@@ -8,8 +8,10 @@
 // built from the menu model; icon and menu are re-rendered once per
 // main-loop turn after the Watcher (which forwards the push client) or the
 // router announces a change, and every few seconds for the relative times.
-// When the tray host goes away and comes back, the item is registered
-// again with the current icon and menu.
+// A menu with the same items and other texts is changed in place, so that
+// an open menu stays open. The item is registered once; when the tray host
+// goes away and comes back (a new owner of the watcher's bus name) the
+// library registers it once more, with the current icon and menu.
 //
 // Without any tray host (plain GNOME without an extension) the indicator
 // shows nothing; the application stays reachable by launching it again.

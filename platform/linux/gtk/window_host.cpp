@@ -1,6 +1,8 @@
 #include "platform/linux/gtk/window_host.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace corvid::linux_platform {
 
@@ -10,6 +12,7 @@ struct GtkWindowHost::Slot {
   std::string autosaveName;
   GtkWidget* window = nullptr;
   std::unique_ptr<WindowContent> content;
+  Size preferred;
   Timer pendingSave;
 };
 
@@ -17,17 +20,39 @@ namespace {
 
 std::size_t index(AppWindow w) { return w == AppWindow::main ? 0 : 1; }
 
-// Whether the rectangle meets the area of some monitor.
-bool onSomeMonitor(const WindowFrame& f) {
+Rect toRect(const GdkRectangle& r) { return {r.x, r.y, r.width, r.height}; }
+
+// The work areas of the monitors (the screen less panels) and the index of
+// the primary one.
+std::vector<Rect> workAreas(std::size_t& primary) {
+  std::vector<Rect> areas;
+  primary = 0;
   GdkDisplay* display = gdk_display_get_default();
-  if (!display) return false;
-  GdkRectangle frame{f.x, f.y, f.width, f.height};
+  if (!display) return areas;
+  GdkMonitor* primaryMonitor = gdk_display_get_primary_monitor(display);
   for (int i = 0, n = gdk_display_get_n_monitors(display); i < n; ++i) {
+    GdkMonitor* monitor = gdk_display_get_monitor(display, i);
     GdkRectangle area;
-    gdk_monitor_get_workarea(gdk_display_get_monitor(display, i), &area);
-    if (gdk_rectangle_intersect(&frame, &area, nullptr)) return true;
+    gdk_monitor_get_workarea(monitor, &area);
+    if (monitor == primaryMonitor) primary = areas.size();
+    areas.push_back(toRect(area));
   }
-  return false;
+  return areas;
+}
+
+// What the window manager draws around the content of a mapped window.
+FrameInsets frameInsets(GtkWidget* widget) {
+  GdkWindow* window = gtk_widget_get_window(widget);
+  if (!window) return {};
+  GdkRectangle outer;
+  gdk_window_get_frame_extents(window, &outer);
+  int x = 0, y = 0;
+  gdk_window_get_origin(window, &x, &y);
+  const int width = gdk_window_get_width(window), height = gdk_window_get_height(window);
+  FrameInsets in{x - outer.x, y - outer.y, outer.x + outer.width - (x + width), outer.y + outer.height - (y + height)};
+  // Nonsense from a window manager that has not framed the window yet.
+  if (in.left < 0 || in.top < 0 || in.right < 0 || in.bottom < 0) return {};
+  return in;
 }
 
 }  // namespace
@@ -62,17 +87,23 @@ void GtkWindowHost::createWindow(AppWindow which, const WindowParameters& parame
   GtkWindow* window = GTK_WINDOW(w);
   if (app_) gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(w), FALSE);
   gtk_window_set_title(window, std::string(parameters.title).c_str());
-  gtk_window_set_default_size(window, parameters.width, parameters.height);
-  gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+  slot->preferred = Size{parameters.width, parameters.height};
   slot->content = content_(which);
   gtk_container_add(GTK_CONTAINER(w), slot->content->widget());
 
-  if (auto frame = frames_.frame(slot->autosaveName)) {
-    gtk_window_set_default_size(window, frame->width, frame->height);
-    if (onSomeMonitor(*frame)) {
-      gtk_window_set_position(window, GTK_WIN_POS_NONE);
-      gtk_window_move(window, frame->x, frame->y);
-    }
+  // The saved frame, else the window's own size centred, fitted into the
+  // visible area of its monitor (the frame's, else the primary one).
+  std::optional<WindowFrameRect> saved;
+  if (auto frame = frames_.frame(slot->autosaveName)) saved = Rect{frame->x, frame->y, frame->width, frame->height};
+  std::size_t primary = 0;
+  const std::vector<Rect> areas = workAreas(primary);
+  if (auto area = workAreaFor(saved, areas, primary)) {
+    WindowFrameRect placed = placeWindow(saved, slot->preferred, minimumSize(*slot), *area);
+    gtk_window_set_default_size(window, placed.width, placed.height);
+    gtk_window_move(window, placed.x, placed.y);
+  } else {
+    gtk_window_set_default_size(window, parameters.width, parameters.height);
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
   }
 
   g_signal_connect(w, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
@@ -97,6 +128,37 @@ void GtkWindowHost::createWindow(AppWindow which, const WindowParameters& parame
                      static_cast<Slot*>(data)->content->windowShown();
                    }),
                    slot.get());
+  // Once the window manager has framed the window, the title bar and
+  // borders count too.
+  g_signal_connect(w, "map-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
+                     auto* s = static_cast<Slot*>(data);
+                     s->host->keepOnScreen(*s);
+                     return FALSE;
+                   }),
+                   slot.get());
+}
+
+Size GtkWindowHost::minimumSize(Slot& slot) {
+  GtkRequisition minimum{0, 0};
+  gtk_widget_get_preferred_size(slot.content->widget(), &minimum, nullptr);
+  return Size{minimum.width, minimum.height};
+}
+
+void GtkWindowHost::keepOnScreen(Slot& slot) {
+  GtkWindow* window = GTK_WINDOW(slot.window);
+  GdkWindow* gdkWindow = gtk_widget_get_window(slot.window);
+  GdkDisplay* display = gdk_display_get_default();
+  if (!gdkWindow || !display) return;
+  GdkRectangle area;
+  gdk_monitor_get_workarea(gdk_display_get_monitor_at_window(display, gdkWindow), &area);
+  WindowFrameRect frame;
+  gtk_window_get_position(window, &frame.x, &frame.y);
+  gtk_window_get_size(window, &frame.width, &frame.height);
+  const FrameInsets insets = frameInsets(slot.window);
+  if (fitsIn(frame, toRect(area), insets)) return;
+  WindowFrameRect placed = placeWindow(frame, slot.preferred, minimumSize(slot), toRect(area), insets);
+  gtk_window_resize(window, placed.width, placed.height);
+  gtk_window_move(window, placed.x, placed.y);
 }
 
 void GtkWindowHost::setTitle(AppWindow which, const std::string& title) {

@@ -6,8 +6,12 @@
 // arrives as delete-event; the host tells the router (windowWillClose) and
 // hides the window itself. Frames are saved under the autosave names in the
 // state file whenever a window moves or resizes (coalesced) and when it
-// hides, and restored when the window is made; a saved frame that no longer
-// meets any monitor keeps only its size and the window is centred.
+// hides, and restored when the window is made. A window always opens within
+// the visible area of a monitor (its work area, without the panels): a
+// window larger than that shrinks to it, a saved frame is moved and shrunk
+// into it (a frame on a monitor that is gone comes back on the primary
+// one), and once the window manager has framed the window its title bar
+// and borders are fitted in too.
 //
 // On Linux there is no Dock: the activation policy the router sets is only
 // recorded. The application keeps running with its tray icon while no
@@ -20,6 +24,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/window_placement.h"
 #include "app/window_router.h"
 #include "base/scheduler.h"
 #include "platform/linux/gtk/window_frames.h"
@@ -76,6 +81,8 @@ class GtkWindowHost : public WindowHost {
  private:
   void hide(Slot& slot);
   void saveFrame(Slot& slot);
+  void keepOnScreen(Slot& slot);
+  static Size minimumSize(Slot& slot);
 
   GtkApplication* app_;
   Scheduler& scheduler_;

@@ -34,8 +34,12 @@ HttpResult failure(HttpFailureKind kind, std::string detail) {
 struct Exchange {
   explicit Exchange(Resumer<HttpResult> r) : resume(std::move(r)) {}
   ~Exchange() {
-    if (timeoutSource) g_source_destroy(timeoutSource), g_source_unref(timeoutSource);
-    if (message) g_object_unref(message);
+    if (timeoutSource) g_source_remove(timeoutSource);
+    if (queueSource) g_source_remove(queueSource);
+    if (message) {
+      g_signal_handlers_disconnect_by_data(message, this);
+      g_object_unref(message);
+    }
     g_object_unref(cancellable);
   }
   Exchange(const Exchange&) = delete;
@@ -44,7 +48,9 @@ struct Exchange {
   Resumer<HttpResult> resume;
   SoupMessage* message = nullptr;
   GCancellable* cancellable = g_cancellable_new();
-  GSource* timeoutSource = nullptr;  // on the context the request was sent from
+  guint timeoutSource = 0;  // the request's own time-out, from the hand-over to the network
+  guint queueSource = 0;    // the bound on waiting for a connection at all
+  guint timeout = 0;        // milliseconds
   bool timedOut = false;
   bool finished = false;
   bool abandoned = false;  // the waiting task is gone: answer nobody
@@ -68,10 +74,35 @@ struct Guard {
 
 gboolean onTimeout(gpointer data) {
   auto* exchange = static_cast<Exchange*>(data);
+  exchange->timeoutSource = 0;
   exchange->timedOut = true;
   g_cancellable_cancel(exchange->cancellable);
   return G_SOURCE_REMOVE;
 }
+
+gboolean onQueueTimeout(gpointer data) {
+  auto* exchange = static_cast<Exchange*>(data);
+  exchange->queueSource = 0;
+  if (exchange->timeoutSource) return G_SOURCE_REMOVE;  // on the network by now: its own time-out runs
+  exchange->timedOut = true;
+  g_cancellable_cancel(exchange->cancellable);
+  return G_SOURCE_REMOVE;
+}
+
+// The request reaches the network: a connection is being opened for it
+// ("network-event") or it is being written on one ("starting"). Its time-out
+// runs from the first of these, so time spent queued behind other requests
+// to the same host does not count against it.
+void armTimeout(Exchange* exchange) {
+  if (exchange->timeoutSource || exchange->finished || exchange->timedOut) return;
+  exchange->timeoutSource = g_timeout_add(exchange->timeout, onTimeout, exchange);
+}
+
+void onNetworkEvent(SoupMessage*, GSocketClientEvent, GIOStream*, gpointer data) {
+  armTimeout(static_cast<Exchange*>(data));
+}
+
+void onStarting(SoupMessage*, gpointer data) { armTimeout(static_cast<Exchange*>(data)); }
 
 void onFinished(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<std::shared_ptr<Exchange>> holder(static_cast<std::shared_ptr<Exchange>*>(data));
@@ -79,9 +110,9 @@ void onFinished(GObject* source, GAsyncResult* result, gpointer data) {
   GError* error = nullptr;
   GBytes* bytes = soup_session_send_and_read_finish(SOUP_SESSION(source), result, &error);
   exchange.finished = true;
-  if (exchange.timeoutSource) {
-    g_source_destroy(exchange.timeoutSource);
-    g_source_unref(std::exchange(exchange.timeoutSource, nullptr));
+  for (guint* source : {&exchange.timeoutSource, &exchange.queueSource}) {
+    if (*source) g_source_remove(*source);
+    *source = 0;
   }
   HttpResult answer;
   if (bytes) {
@@ -89,6 +120,10 @@ void onFinished(GObject* source, GAsyncResult* result, gpointer data) {
     const auto* data_ = static_cast<const char*>(g_bytes_get_data(bytes, &size));
     answer.response = HttpResponse{static_cast<int>(soup_message_get_status(exchange.message)),
                                    std::string(data_ ? data_ : "", size)};
+    SoupMessageHeaders* headers = soup_message_get_response_headers(exchange.message);
+    if (const char* retryAfter = soup_message_headers_get_one(headers, "Retry-After")) {
+      answer.response->headers.emplace_back("retry-after", retryAfter);
+    }
     g_bytes_unref(bytes);
   } else {
     answer.failure = classifyTransportError(error, exchange.timedOut);
@@ -137,6 +172,10 @@ SoupMessage* buildMessage(const HttpRequest& request, std::string* why) {
   soup_message_set_flags(message, SOUP_MESSAGE_NO_REDIRECT);
   return message;
 }
+
+// How many time-outs a request may wait for a connection before it is
+// given up (on top of its own time-out).
+constexpr int kQueueBoundFactor = 3;
 
 guint timeoutMillis(Duration d) {
   auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
@@ -196,12 +235,18 @@ HttpFailure classifyTransportError(const GError* error, bool timedOut) {
 
 SoupTransport::SoupTransport() : SoupTransport(Options{}) {}
 
-SoupTransport::SoupTransport(const Options& options) : options_(options) { session_ = newSession(options_); }
+SoupTransport::SoupTransport(const Options& options) : options_(options), session_(newSession(options)) {}
 
 SoupSession* SoupTransport::newSession(const Options& options) {
-  SoupSession* session = options.tlsDatabase
-                             ? soup_session_new_with_options("tls-database", options.tlsDatabase, nullptr)
-                             : soup_session_new();
+  // libsoup's default of 2 connections per host would let two hung
+  // requests hold up every later one (pushes, status reports).
+  const int perHost = std::max(1, options.maxConnectionsPerHost);
+  SoupSession* session =
+      options.tlsDatabase
+          ? soup_session_new_with_options("tls-database", options.tlsDatabase, "max-conns-per-host", perHost,
+                                          "max-conns", std::max(perHost, 16), nullptr)
+          : soup_session_new_with_options("max-conns-per-host", perHost, "max-conns", std::max(perHost, 16),
+                                          nullptr);
   // Default features that would add headers or credentials of their own.
   soup_session_remove_feature_by_type(session, SOUP_TYPE_CONTENT_DECODER);
   soup_session_remove_feature_by_type(session, SOUP_TYPE_AUTH_MANAGER);
@@ -236,9 +281,12 @@ Task<HttpResult> SoupTransport::send(HttpRequest request) {
     }
     auto exchange = std::make_shared<Exchange>(resume);
     exchange->message = message;
-    exchange->timeoutSource = g_timeout_source_new(timeoutMillis(request.timeout));
-    g_source_set_callback(exchange->timeoutSource, onTimeout, exchange.get(), nullptr);
-    g_source_attach(exchange->timeoutSource, g_main_context_get_thread_default());
+    exchange->timeout = timeoutMillis(request.timeout);
+    g_signal_connect(message, "network-event", G_CALLBACK(onNetworkEvent), exchange.get());
+    g_signal_connect(message, "starting", G_CALLBACK(onStarting), exchange.get());
+    // Should no connection ever become free, the request still ends.
+    exchange->queueSource = g_timeout_add(
+        timeoutMillis(request.timeout * kQueueBoundFactor + request.timeout), onQueueTimeout, exchange.get());
     std::weak_ptr<Exchange> weak = exchange;
     auto registration = scope.onCancel([weak] {
       if (auto e = weak.lock()) g_cancellable_cancel(e->cancellable);

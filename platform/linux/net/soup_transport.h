@@ -23,6 +23,9 @@ class SoupTransport : public HttpTransport {
     // The certificates to trust for https. None: the system's CA store.
     // Only tests set another one.
     GTlsDatabase* tlsDatabase = nullptr;
+    // Connections the session may open to one host: enough that a few
+    // requests the server never answers do not hold up the rest.
+    int maxConnectionsPerHost = 8;
   };
 
   SoupTransport();
@@ -32,9 +35,12 @@ class SoupTransport : public HttpTransport {
   SoupTransport& operator=(const SoupTransport&) = delete;
 
   // Sends one request and reads the whole answer. The request's time-out
-  // bounds the whole exchange; cancelling the calling task's scope cancels
-  // the request (failure kind `cancelled`). Every answer with an HTTP status
-  // is a response, whatever the status.
+  // runs from the moment it reaches the network (a connection is opened or
+  // written for it) to the end of the answer; a request that never gets a
+  // connection ends after four time-outs. Cancelling the calling task's
+  // scope cancels the request (failure kind `cancelled`). Every answer with
+  // an HTTP status is a response, whatever the status; of its headers,
+  // "retry-after" is passed on.
   Task<HttpResult> send(HttpRequest request) override;
 
   // From now on requests run on the calling thread's thread-default main

@@ -30,6 +30,7 @@
  *   loadMore()  -> Promise: the next page of the list, appended by the connection
  *   rowKeys()   -> thread keys of the rendered rows, in order
  *   applied     -> number of events applied so far
+ *   appliedAt   -> Date.now() when the last event was applied (0 before)
  */
 import React, { Suspense, useEffect, useState, useSyncExternalStore } from "react";
 import { createRoot } from "react-dom/client";
@@ -96,6 +97,7 @@ const listOf = (store) =>
 // Applies an event of the server: the thread as the server has it now, and
 // for a new message the thread's edge (or the inbox item wrapping it) first.
 let applied = 0;
+let appliedAt = 0;
 function apply(e) {
   env.commitPayload(createOperationDescriptor(ThreadQuery, {}), { test_thread: e.json });
   if (e.type !== "read") commitLocalUpdate(env, (store) => {
@@ -110,6 +112,7 @@ function apply(e) {
     conn.setLinkedRecords([edge, ...edges.filter((x) => x !== edge)], "edges");
   });
   applied++;
+  appliedAt = Date.now();
   refreshDerived();
 }
 
@@ -129,6 +132,7 @@ window.__corvidTest = {
   },
   rowKeys,
   get applied() { return applied; },
+  get appliedAt() { return appliedAt; },
 };
 
 // ---- Components.
