@@ -73,26 +73,82 @@ QuitController::~QuitController() {
 }
 
 QuitReply QuitController::shouldTerminate(bool systemQuit) {
-  if (stopping_) return QuitReply::terminateLater;
+  switch (phase_) {
+    case Phase::stopping:
+      return QuitReply::terminateLater;
+    case Phase::endReported:
+      return QuitReply::terminateNow;  // the phones already know
+    case Phase::reportingEnd:
+      terminateAfterReport_ = true;  // the report under way ends in the quit
+      return QuitReply::terminateLater;
+    case Phase::running:
+      break;
+  }
   switch (quitStep(deps_.pairingCount(), systemQuit)) {
     case QuitStep::quitNow:
       return QuitReply::terminateNow;
     case QuitStep::confirm:
       if (!deps_.confirm()) return QuitReply::terminateCancel;
+      // The question is modal: the session may have begun to end meanwhile.
+      if (phase_ != Phase::running) return shouldTerminate(true);
       break;
     case QuitStep::stopSequence:
       break;
   }
-  stopping_ = true;
+  startReport(true);
+  return QuitReply::terminateLater;
+}
+
+void QuitController::sessionEnding(std::function<void()> ready) {
+  switch (phase_) {
+    case Phase::reportingEnd:
+      ready_.push_back(std::move(ready));
+      return;
+    case Phase::stopping:     // the application ends within the limit anyway
+    case Phase::endReported:  // said already
+      ready();
+      return;
+    case Phase::running:
+      break;
+  }
+  if (deps_.pairingCount() == 0) {
+    ready();  // nobody to tell
+    return;
+  }
+  ready_.push_back(std::move(ready));
+  startReport(false);
+}
+
+void QuitController::sessionContinues() {
+  if (phase_ != Phase::reportingEnd && phase_ != Phase::endReported) return;
+  if (sequence_) sequence_->cancel();  // a report under way stops its request
+  sequence_.reset();
+  phase_ = Phase::running;
+  terminateAfterReport_ = false;
+  for (auto& ready : std::exchange(ready_, {})) ready();
+  // Even a report cut short may have reached the relay.
+  if (deps_.sendCurrentStatus) spawn(deps_.sendCurrentStatus());
+}
+
+void QuitController::startReport(bool thenTerminate) {
+  phase_ = thenTerminate ? Phase::stopping : Phase::reportingEnd;
   auto run = [](QuitController* self) -> Task<void> {
     co_await stopSequence(self->deps_.scheduler, self->deps_.sendStoppedStatus());
-    // Cancelled only when the controller goes away; then nobody is waiting.
+    // Cancelled when the controller goes away (then nobody is waiting) or
+    // when the session's end was called off (which answered the waiters).
     std::shared_ptr<CancelScope> scope = co_await currentScope();
     if (scope->cancelled()) co_return;
-    self->deps_.terminate();
+    self->reportDone();
   };
   sequence_ = spawn(run(this));
-  return QuitReply::terminateLater;
+}
+
+void QuitController::reportDone() {
+  if (phase_ == Phase::reportingEnd) {
+    phase_ = terminateAfterReport_ ? Phase::stopping : Phase::endReported;
+    for (auto& ready : std::exchange(ready_, {})) ready();
+  }
+  if (phase_ == Phase::stopping) deps_.terminate();
 }
 
 }  // namespace corvid

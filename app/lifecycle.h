@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/cancel.h"
 #include "base/scheduler.h"
@@ -101,19 +102,46 @@ class QuitController {
     std::function<Task<void>()> sendStoppedStatus;
     // The reply after terminateLater: the application may quit now.
     std::function<void()> terminate;
+    // The Watcher's sendCurrentStatus(): the phones hear that watching goes
+    // on after a session end that was called off. May be empty.
+    std::function<Task<void>()> sendCurrentStatus = {};
   };
 
   explicit QuitController(Dependencies deps);
   ~QuitController();
 
   // The answer to a quit request. A request while a stop sequence is
-  // already running answers terminateLater without a second report.
+  // already running answers terminateLater without a second report; once
+  // the session's end has been reported, any quit proceeds at once.
   QuitReply shouldTerminate(bool systemQuit);
-  bool stopping() const { return stopping_; }
+  bool stopping() const { return phase_ == Phase::stopping; }
+  // The phones heard "stopped" at the session's end.
+  bool phonesTold() const { return phase_ == Phase::endReported; }
+
+  // The session is ending (logout, restart, shutdown) and its manager waits
+  // for every member before it ends them: with a phone paired, "stopped" is
+  // reported now, without a question and within the same limit, but the
+  // application keeps running until it is told to quit. `ready` runs once
+  // the report is over (at once when there is nothing to report).
+  void sessionEnding(std::function<void()> ready);
+  // The session's end was called off: watching goes on, and phones that
+  // heard "stopped" hear the current status again.
+  void sessionContinues();
 
  private:
+  enum class Phase {
+    running,
+    reportingEnd,  // the session's end is being reported
+    endReported,   // the phones know; waiting for the quit
+    stopping,      // the stop sequence runs, then the application quits
+  };
+  void startReport(bool thenTerminate);
+  void reportDone();
+
   Dependencies deps_;
-  bool stopping_ = false;
+  Phase phase_ = Phase::running;
+  bool terminateAfterReport_ = false;
+  std::vector<std::function<void()>> ready_;
   std::shared_ptr<CancelScope> sequence_;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/lifecycle.h"
+#include "app/session_member.h"
 #include "base/korean_time.h"
 #include "base/log.h"
 #include "base/settings.h"
@@ -19,16 +20,28 @@ struct QuitTest : ::testing::Test {
   VirtualLoop loop;
   std::size_t pairings = 1;
   bool answer = true;
-  int confirmations = 0, reports = 0;
+  int confirmations = 0, reports = 0, statuses = 0, saves = 0;
   Duration reportTakes = 24h;
   std::optional<Time> terminatedAt;
-  std::unique_ptr<QuitController> quit = std::make_unique<QuitController>(
-      QuitController::Dependencies{loop, [this] { return pairings; }, [this] { return confirm(); },
-                                   [this] { return report(); }, [this] { terminatedAt = loop.now(); }});
+  std::function<void()> whileAsking;
+  std::unique_ptr<QuitController> quit = std::make_unique<QuitController>(QuitController::Dependencies{
+      loop, [this] { return pairings; }, [this] { return confirm(); }, [this] { return report(); },
+      [this] { terminatedAt = loop.now(); }, [this] { return status(); }});
+  // The application's system quit: the quit decision, then its reply.
+  SessionMember member{{*quit, [this] { ++saves; },
+                        [this] {
+                          if (quit->shouldTerminate(true) == QuitReply::terminateNow)
+                            terminatedAt = loop.now();
+                        }}};
 
   bool confirm() {
     ++confirmations;
+    if (whileAsking) whileAsking();
     return answer;
+  }
+  Task<void> status() {
+    ++statuses;
+    co_return;
   }
   Task<void> report() {
     ++reports;
@@ -63,6 +76,81 @@ TEST_F(QuitTest, AsksOnlyWithPhonesAndASystemQuitSkipsTheQuestionAndReportsOnce)
   EXPECT_EQ(confirmations, 1);
   EXPECT_EQ(reports, 1);
   EXPECT_EQ(terminatedAt, start + 200ms);  // as soon as the report is done
+}
+
+TEST_F(QuitTest, ACheckpointGoesOnAndTheSessionsEndReportsDuringTheSaveAndQuitsAtDie) {
+  member.saveYourself({.shutdown = false});
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(reports, 0);
+
+  // The relay never answers: the save is answered after the limit, and the
+  // application still runs until the manager says die.
+  const Time start = loop.now();
+  member.saveYourself({.shutdown = true});
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(saves, 1);
+  loop.advance(kStoppedReportLimit);
+  EXPECT_EQ(saves, 2);
+  EXPECT_FALSE(terminatedAt);
+  EXPECT_EQ(confirmations, 0);
+  member.die();
+  EXPECT_EQ(terminatedAt, start + kStoppedReportLimit);
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(confirmations, 0);
+}
+
+TEST_F(QuitTest, ACalledOffEndAnswersTheSaveAndTellsTheCurrentStatus) {
+  member.saveYourself({.shutdown = true});
+  loop.advance(500ms);
+  member.shutdownCancelled();  // while the report is still under way
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(statuses, 1);
+  loop.advance(5s);
+  EXPECT_EQ(saves, 1);
+  EXPECT_FALSE(terminatedAt);
+  // After a reported end that was called off, a quit asks again.
+  reportTakes = 100ms;
+  member.saveYourself({.shutdown = true});
+  loop.advance(1s);
+  member.shutdownCancelled();
+  EXPECT_EQ(statuses, 2);
+  answer = false;
+  EXPECT_EQ(quit->shouldTerminate(false), QuitReply::terminateCancel);
+  EXPECT_EQ(reports, 2);
+}
+
+TEST_F(QuitTest, TheSessionsEndAndOtherQuitsTogetherReportOnce) {
+  // No phone: the save is answered at once and die quits without a report.
+  pairings = 0;
+  member.saveYourself({.shutdown = true});
+  EXPECT_EQ(saves, 1);
+  pairings = 1;
+
+  // A signal arrives while the session's end is being reported: the quit
+  // follows the one report.
+  reportTakes = 300ms;
+  const Time start = loop.now();
+  member.saveYourself({.shutdown = true, .fast = true});
+  EXPECT_EQ(quit->shouldTerminate(true), QuitReply::terminateLater);
+  loop.advance(1s);
+  EXPECT_EQ(saves, 2);
+  EXPECT_EQ(terminatedAt, start + 300ms);
+  EXPECT_EQ(reports, 1);
+
+  // The session begins to end while the quit question shows; "종료" then
+  // quits at once without a second report.
+  terminatedAt.reset();
+  reports = 0;
+  quit = std::make_unique<QuitController>(
+      QuitController::Dependencies{loop, [] { return std::size_t{1}; }, [this] { return confirm(); },
+                                   [this] { return report(); }, [this] { terminatedAt = loop.now(); }});
+  whileAsking = [this] {
+    quit->sessionEnding([this] { ++saves; });
+    loop.advance(2s);
+  };
+  EXPECT_EQ(quit->shouldTerminate(false), QuitReply::terminateNow);
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(saves, 3);
 }
 
 TEST(NotificationClicks, IdentifiersBeginningWithLoginOpenTheLoginWindow) {

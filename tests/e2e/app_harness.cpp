@@ -94,7 +94,8 @@ std::size_t RecordingRelay::count(std::string_view path, std::string_view bodyPa
 
 AppHarness::AppHarness(AppOptions options)
     : page_(options.pageOptions),
-      executable_(options.executable.empty() ? std::string(CORVID_EXECUTABLE) : options.executable) {
+      executable_(options.executable.empty() ? std::string(CORVID_EXECUTABLE) : options.executable),
+      environment_(options.environment) {
   for (const char* d : {"home", "config/corvid", "data", "cache", "state", "runtime"})
     fs::create_directories(root_ / d);
   fs::permissions(root_ / "runtime", fs::perms::owner_all);
@@ -141,6 +142,10 @@ GSubprocess* AppHarness::spawn() {
       {"GSETTINGS_BACKEND", "memory"}};
   for (const auto& [name, value] : environment)
     g_subprocess_launcher_setenv(launcher, name, value.c_str(), TRUE);
+  // Never the session manager of the desktop the tests run in.
+  g_subprocess_launcher_unsetenv(launcher, "SESSION_MANAGER");
+  for (const auto& [name, value] : environment_)
+    g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
   g_subprocess_launcher_set_child_setup(  // dies with a test that crashed
       launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
   GSubprocess* process = g_subprocess_launcher_spawn(launcher, nullptr, executable_.c_str(), nullptr);

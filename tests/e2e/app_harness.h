@@ -17,8 +17,8 @@
 // test inbox page (tests/pages/server.mjs), which CORVID_SERVICE_ORIGIN
 // points the Watcher at, so nothing reaches the real service; and a
 // loopback relay that records every request and can be told never to
-// answer. Corvid inherits DISPLAY (the tests run under Xvfb); its output
-// goes to `output()`.
+// answer. Corvid inherits DISPLAY (the tests run under Xvfb) unless the
+// options name another; its output goes to `output()`.
 //
 // Corvid runs as a GSubprocess: signals reach only a child that GLib has not
 // reaped yet, the destructor stops it (SIGTERM, then SIGKILL), and it gets
@@ -98,6 +98,9 @@ struct AppOptions {
   std::vector<std::string> pageOptions = {};
   // The corvid binary to run; empty: the one built with the harness.
   std::string executable = {};
+  // Variables set for corvid on top of the sandbox's (DISPLAY of another
+  // X server, SESSION_MANAGER, ...).
+  std::vector<std::pair<std::string, std::string>> environment = {};
 };
 
 class AppHarness {
@@ -158,6 +161,7 @@ class AppHarness {
   RecordingRelay relay_;
   GSubprocess* corvid_ = nullptr;
   std::string executable_;
+  std::vector<std::pair<std::string, std::string>> environment_;
   void* display_ = nullptr;  // an X connection held while corvid runs
 };
 

@@ -1,18 +1,25 @@
 #include "platform/linux/gtk/application.h"
 
 #include <glib-unix.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "app/lifecycle.h"
+#include "app/session_member.h"
 #include "app/window_router.h"
+#include "platform/linux/gtk/display_loss.h"
 #include "platform/linux/gtk/instagram_window.h"
 #include "platform/linux/gtk/main_window.h"
+#include "platform/linux/gtk/session_client.h"
 #include "platform/linux/gtk/system_quit.h"
 #include "platform/linux/gtk/tray.h"
 #include "platform/linux/gtk/window_host.h"
 #include "ui/main_window_model.h"
 #include "ui/menu_model.h"
+#include "watcher/watcher.h"
 
 namespace corvid::linux_platform {
 
@@ -27,6 +34,19 @@ class MainContent : public WindowContent {
  private:
   MainWindowContent content_;
 };
+
+[[noreturn]] void end() {
+  std::fflush(nullptr);
+  _exit(0);
+}
+
+// The command that starts this program, for the session manager.
+std::string executablePath() {
+  gchar* path = g_file_read_link("/proc/self/exe", nullptr);
+  std::string out = path ? path : "corvid";
+  g_free(path);
+  return out;
+}
 
 }  // namespace
 
@@ -45,11 +65,16 @@ struct CorvidApplication::Shell {
         router(host, s.scheduler, s.activityLog, link),
         tray(TrayIcon::Dependencies{*s.watcher, router, s.scheduler, s.clock, s.systemLog,
                                     [this, &s](MenuAction a) { perform(s, a); }, kApplicationId}),
-        quit(QuitController::Dependencies{s.scheduler, [&s] { return s.watcher->push().pairings().size(); },
-                                          [&app] { return app.confirmQuit(); },
-                                          [&s] { return s.watcher->sendStoppedStatus(); },
-                                          [&app] { app.terminate(); }}),
-        shutdownWatch([&app] { app.requestQuit(true); }) {
+        quit(QuitController::Dependencies{
+            s.scheduler, [&s] { return s.watcher->push().pairings().size(); },
+            [&app] { return app.confirmQuit(); }, [&s] { return s.watcher->sendStoppedStatus(); },
+            [&app] { app.terminate(); }, [&s] { return s.watcher->sendCurrentStatus(); }}),
+        shutdownWatch([&app] { app.requestQuit(true); }),
+        sessionMember({quit, [this] { session.saveYourselfDone(); }, [&app] { app.requestQuit(true); }}),
+        session({[this](SessionSave save) { sessionMember.saveYourself(save); },
+                 [this] { sessionMember.die(); }, [this] { sessionMember.shutdownCancelled(); }},
+                executablePath()),
+        displayLoss(gdk_display_get_default(), [&app] { app.displayLost(); }) {
     host.setRouter(&router);
   }
 
@@ -85,6 +110,9 @@ struct CorvidApplication::Shell {
   TrayIcon tray;
   QuitController quit;
   ShutdownWatch shutdownWatch;
+  SessionMember sessionMember;
+  SessionClient session;
+  DisplayLossWatch displayLoss;
   std::function<void()> onQuit;
   GtkWidget* quitDialog = nullptr;  // while the confirmation shows
   guint logoutInhibit = 0;
@@ -271,6 +299,34 @@ bool CorvidApplication::confirmQuit() {
   shell_->quitDialog = nullptr;
   gtk_widget_destroy(dialog);
   return answer == GTK_RESPONSE_ACCEPT;
+}
+
+void CorvidApplication::displayLost() {
+  // From inside Xlib's error handler: GTK and the default main context must
+  // not run again. The stopped report runs on a main context of its own,
+  // within the usual limit; settings and the activity log are written as
+  // they change, so the process can end right after.
+  Watcher& watcher = *services_->watcher;
+  if (quitStep(watcher.push().pairings().size(), true) == QuitStep::quitNow || shell_->quit.phonesTold())
+    end();
+  GMainContext* context = g_main_context_new();
+  g_main_context_push_thread_default(context);
+  services_->transport.moveToThreadDefaultContext();
+  bool done = false;
+  auto report = [](Watcher& w, bool& finished) -> Task<void> {
+    co_await w.sendStoppedStatus();
+    finished = true;
+  };
+  auto scope = spawn(report(watcher, done));
+  const gint64 limit = std::chrono::duration_cast<std::chrono::microseconds>(kStoppedReportLimit).count();
+  const gint64 deadline = g_get_monotonic_time() + limit;
+  GSource* wake = g_timeout_source_new(static_cast<guint>(limit / 1000));
+  g_source_set_callback(
+      wake, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+  g_source_attach(wake, context);
+  g_source_unref(wake);
+  while (!done && g_get_monotonic_time() < deadline) g_main_context_iteration(context, TRUE);
+  end();
 }
 
 void CorvidApplication::terminate() {

@@ -17,9 +17,11 @@
 //
 // Quitting: an ordinary quit (menu, Ctrl+Q, app.quit) asks for confirmation
 // while a phone is paired; a system quit (SIGTERM, SIGINT, the session
-// manager's query-end, logind's PrepareForShutdown) does not. A confirmed
-// quit reports "stopped" to every phone and exits after that or after 1.5
-// seconds, whichever comes first.
+// manager's query-end or, over XSMP, its die, logind's PrepareForShutdown,
+// the loss of the X display) does not. A confirmed quit reports "stopped"
+// to every phone and exits after that or after 1.5 seconds, whichever
+// comes first. An XSMP manager ending the session hears the report during
+// its save and ends Corvid with die right after.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -53,6 +55,9 @@ class CorvidApplication {
   void requestQuit(bool systemQuit);
   bool confirmQuit();
   void terminate();
+  // The X display is gone: reports "stopped" (within the limit) without
+  // GTK, then ends the process.
+  [[noreturn]] void displayLost();
 
   GtkApplication* app_ = nullptr;
   std::unique_ptr<AppServices> services_;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace corvid::linux_platform {
 
@@ -234,22 +235,31 @@ HttpFailure classifyTransportError(const GError* error, bool timedOut) {
 
 SoupTransport::SoupTransport() : SoupTransport(Options{}) {}
 
-SoupTransport::SoupTransport(const Options& options) {
+SoupTransport::SoupTransport(const Options& options) : options_(options), session_(newSession(options)) {}
+
+SoupSession* SoupTransport::newSession(const Options& options) {
   // libsoup's default of 2 connections per host would let two hung
   // requests hold up every later one (pushes, status reports).
   const int perHost = std::max(1, options.maxConnectionsPerHost);
-  session_ = options.tlsDatabase
-                 ? soup_session_new_with_options("tls-database", options.tlsDatabase, "max-conns-per-host", perHost,
-                                                 "max-conns", std::max(perHost, 16), nullptr)
-                 : soup_session_new_with_options("max-conns-per-host", perHost, "max-conns",
-                                                 std::max(perHost, 16), nullptr);
+  SoupSession* session =
+      options.tlsDatabase
+          ? soup_session_new_with_options("tls-database", options.tlsDatabase, "max-conns-per-host", perHost,
+                                          "max-conns", std::max(perHost, 16), nullptr)
+          : soup_session_new_with_options("max-conns-per-host", perHost, "max-conns", std::max(perHost, 16),
+                                          nullptr);
   // Default features that would add headers or credentials of their own.
-  soup_session_remove_feature_by_type(session_, SOUP_TYPE_CONTENT_DECODER);
-  soup_session_remove_feature_by_type(session_, SOUP_TYPE_AUTH_MANAGER);
-  soup_session_remove_feature_by_type(session_, SOUP_TYPE_COOKIE_JAR);
+  soup_session_remove_feature_by_type(session, SOUP_TYPE_CONTENT_DECODER);
+  soup_session_remove_feature_by_type(session, SOUP_TYPE_AUTH_MANAGER);
+  soup_session_remove_feature_by_type(session, SOUP_TYPE_COOKIE_JAR);
+  return session;
+}
+
+void SoupTransport::moveToThreadDefaultContext() {
+  retired_.push_back(std::exchange(session_, newSession(options_)));
 }
 
 SoupTransport::~SoupTransport() {
+  for (SoupSession* session : retired_) g_object_unref(session);
   soup_session_abort(session_);
   g_object_unref(session_);
 }

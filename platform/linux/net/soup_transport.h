@@ -5,6 +5,8 @@
 #include <gio/gio.h>
 #include <libsoup/soup.h>
 
+#include <vector>
+
 #include "base/http.h"
 
 namespace corvid::linux_platform {
@@ -41,8 +43,18 @@ class SoupTransport : public HttpTransport {
   // "retry-after" is passed on.
   Task<HttpResult> send(HttpRequest request) override;
 
+  // From now on requests run on the calling thread's thread-default main
+  // context (pushed by the caller), on a fresh session; requests under way
+  // on the old one are left to the old context. For the last report once
+  // the default context can no longer run.
+  void moveToThreadDefaultContext();
+
  private:
+  static SoupSession* newSession(const Options& options);
+
+  Options options_;
   SoupSession* session_ = nullptr;
+  std::vector<SoupSession*> retired_;
 };
 
 // How a libsoup, GIO, resolver or TLS error maps onto the transport's
