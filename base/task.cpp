@@ -49,8 +49,10 @@ Detached runDetached(Task<void> task, std::function<void()> onDone) {
 
 }  // namespace detail
 
-std::shared_ptr<CancelScope> spawn(Task<void> task) {
-  auto scope = CancelScope::make();
+std::shared_ptr<CancelScope> spawn(Task<void> task) { return spawnIn(nullptr, std::move(task)); }
+
+std::shared_ptr<CancelScope> spawnIn(const std::shared_ptr<CancelScope>& parent, Task<void> task) {
+  auto scope = CancelScope::childOf(parent);
   auto d = detail::runDetached(std::move(task), nullptr);
   d.h.promise().scope = scope;
   d.h.resume();

@@ -179,6 +179,31 @@ Detached runDetached(Task<void> task, std::function<void()> onDone);
 // the task is reported to the unhandled-error handler, never to the caller.
 std::shared_ptr<CancelScope> spawn(Task<void> task);
 
+// Starts `task` like `spawn`, in a scope of its own that is cancelled with
+// `parent` (and returned, so that it may also be cancelled alone).
+std::shared_ptr<CancelScope> spawnIn(const std::shared_ptr<CancelScope>& parent, Task<void> task);
+
+// The independent tasks an object starts, which must not outlive it: a task
+// suspended in its object's coroutine would otherwise keep `this` and its
+// frame forever, or resume into a destroyed object. `cancel` (called by the
+// owner's destructor while its members still live, and by the destructor
+// here) cancels every task, so that each one that waits on a leaf operation
+// resumes at once and runs to its end; tasks started afterwards start
+// cancelled. Declare it after the members those tasks use.
+class OwnedTasks {
+ public:
+  OwnedTasks() = default;
+  OwnedTasks(const OwnedTasks&) = delete;
+  OwnedTasks& operator=(const OwnedTasks&) = delete;
+  ~OwnedTasks() { cancel(); }
+
+  void spawn(Task<void> task) { spawnIn(scope_, std::move(task)); }
+  void cancel() { scope_->cancel(); }
+
+ private:
+  std::shared_ptr<CancelScope> scope_ = CancelScope::make();
+};
+
 // The scope of the running task (`co_await currentScope()`), for tasks that
 // want to check for cancellation between steps.
 struct CurrentScope {

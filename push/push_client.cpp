@@ -53,7 +53,12 @@ PushClient::PushClient(Dependencies deps)
   }
 }
 
-PushClient::~PushClient() { *alive_ = false; }
+PushClient::~PushClient() {
+  // A drain that waits for an answer resumes now, sees the client gone and
+  // ends; none is left suspended on `this`.
+  *alive_ = false;
+  tasks_.cancel();
+}
 
 std::optional<ntfy::Topic> PushClient::ntfyTopic() const {
   if (ntfyTopicURL_->empty()) return std::nullopt;

@@ -243,6 +243,8 @@ class PushClient : public ObservableObject {
   std::map<std::string, RetryState, std::less<>> retries_;
   // Tasks still suspended when the client goes away see this turn false.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // The outbox drains; ended by the destructor.
+  OwnedTasks tasks_;
 
 };
 

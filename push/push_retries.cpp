@@ -102,7 +102,7 @@ void PushClient::retryNow(const std::string& reference) {
     return;
   }
   state.timer.cancel();
-  spawn(drain(reference));
+  tasks_.spawn(drain(reference));
 }
 
 Task<void> PushClient::drain(std::string reference) {
