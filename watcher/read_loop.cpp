@@ -137,7 +137,7 @@ Task<void> Watcher::readInbox(bool hinted) {
     if (!read->mark.empty() && !following_ && read->mark != followedMark_) {
       following_ = true;
       followedMark_ = read->mark;
-      spawn(followStore(read->epoch));
+      tasks_.spawn(followStore(read->epoch));
     }
     rows = std::move(read->rows);
   }
@@ -242,7 +242,7 @@ Task<void> Watcher::followStore(std::optional<double> since) {
       if (alive.expired()) co_return;
     }
     lastHintedRead_ = now();
-    spawn(hintedRead());
+    tasks_.spawn(hintedRead());
   }
 }
 

@@ -66,7 +66,7 @@ Watcher::Watcher(WatcherDependencies deps)
     if (auto w = weak.lock()) (*w)->networkPathUpdate(online);
   });
   timer_ = deps_.scheduler.every(2s, [weak] {
-    if (auto w = weak.lock()) spawn((*w)->tick());
+    if (auto w = weak.lock()) (*w)->tasks_.spawn((*w)->tick());
   });
 }
 
@@ -75,6 +75,9 @@ Watcher::~Watcher() {
   timer_.cancel();
   pushChanges_.disconnect();
   if (webView_) webView_->setDelegate(nullptr);
+  // Tasks waiting on the page or a timer resume now and end while the
+  // members they use still live.
+  tasks_.cancel();
 }
 
 void Watcher::networkPathUpdate(bool online) {

@@ -219,6 +219,8 @@ class Watcher : public ObservableObject, private WebViewDelegate {
   // Handlers given to platform services hold the Watcher weakly through
   // this token; they do nothing once the Watcher is gone.
   std::shared_ptr<Watcher*> alive_;
+  // Ticks, the store wait and the reads it starts; ended by the destructor.
+  OwnedTasks tasks_;
 };
 
 }  // namespace corvid

@@ -53,7 +53,10 @@ class FakeWebView : public WebView {
     std::string text(body);
     Json args = arguments;
     if (waitingScript && text == waitingBody) co_return co_await waitingScript(std::move(args));
-    if (scriptDelay > Duration::zero()) co_await sleepFor(scheduler_, scriptDelay);
+    // Like the real view, a cancelled call fails without an answer.
+    if (scriptDelay > Duration::zero() && !co_await sleepFor(scheduler_, scriptDelay)) {
+      co_return ScriptResult{std::string("cancelled"), std::nullopt};
+    }
     if (!scripts) co_return ScriptResult{std::string("no script handler"), std::nullopt};
     co_return scripts(text, args);
   }
