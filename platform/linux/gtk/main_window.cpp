@@ -232,6 +232,8 @@ struct MainWindowContent::View {
   sigc::connection changes;
   bool renderQueued = false;
   Timer relativeTimeTick;
+  // Pairings typed here; one still waiting for the relay ends with the view.
+  OwnedTasks tasks;
 
   explicit View(MainWindowDependencies d) : deps(std::move(d)), push(deps.watcher.push()) {
     hdy_init();
@@ -254,6 +256,7 @@ struct MainWindowContent::View {
 
   ~View() {
     *alive = nullptr;
+    tasks.cancel();
     changes.disconnect();
     relativeTimeTick.cancel();
     for (GtkWidget* d : {logoutDialog, unpairDialog})
@@ -819,7 +822,7 @@ struct MainWindowContent::View {
 
   void connectStep() {
     if (!connectStepRuns(code)) return;
-    spawn(pairTask(alive, push, deps.notifier, code));
+    tasks.spawn(pairTask(alive, push, deps.notifier, code));
   }
 
   // Pairs with the typed code; on success empties the field and asks for
