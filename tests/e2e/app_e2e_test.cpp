@@ -21,17 +21,6 @@ namespace {
 
 using nlohmann::json;
 
-// The key of thread `i` (0 to 9) of the test inbox.
-std::string threadKey(int i) { return "3402823669000000000" + std::to_string(i); }
-
-// The collapse id the phone gets for a message id, computed independently.
-std::string expectedCollapseId(const std::string& messageId) {
-  gchar* hex = g_compute_checksum_for_string(G_CHECKSUM_SHA256, messageId.c_str(), -1);
-  std::string id = "m-" + std::string(hex, 32);
-  g_free(hex);
-  return id;
-}
-
 std::vector<json> bodies(const RecordingRelay& relay, const std::string& path) {
   std::vector<json> out;
   for (const auto& r : relay.requests()) {
@@ -110,9 +99,9 @@ TEST(App, DeliversNewMessagesOnceAndTellsStoppedOnceAtASystemQuit) {
 
 TEST(App, WithAnNtfyTopicAMessageIsPublishedOnceAndShownOnTheDesktop) {
   NtfyServer ntfy;
-  AppHarness app({.everWatched = true,
-                  .settingsLines = {"ntfyTopicURL=" + ntfy.topicURL("corvid-e2e"),
-                                    "desktopMessageNotifications=true"}});
+  AppHarness app(
+      {.everWatched = true,
+       .settingsLines = {"ntfyTopicURL=" + ntfy.topicURL("corvid-e2e"), "desktopMessageNotifications=true"}});
   auto notifications = notificationServer(app.busAddress(), "actions");
   auto shown = [&](const std::string& part) {
     std::size_t n = 0;

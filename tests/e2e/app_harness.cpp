@@ -273,4 +273,13 @@ WindowGeometry screenSize() {
   return g;
 }
 
+std::string threadKey(int i) { return "3402823669000000000" + std::to_string(i); }
+
+std::string expectedCollapseId(const std::string& messageId) {
+  gchar* hex = g_compute_checksum_for_string(G_CHECKSUM_SHA256, messageId.c_str(), -1);
+  std::string id = "m-" + std::string(hex, 32);
+  g_free(hex);
+  return id;
+}
+
 }  // namespace corvid::testing

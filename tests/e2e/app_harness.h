@@ -165,4 +165,10 @@ class AppHarness {
   void* display_ = nullptr;  // an X connection held while corvid runs
 };
 
+// The key of thread `i` (0 to 9) of the test inbox.
+std::string threadKey(int i);
+// The collapse id the phone gets for a message id, computed independently
+// of the code under test: "m-" and the first 32 hex digits of its SHA-256.
+std::string expectedCollapseId(const std::string& messageId);
+
 }  // namespace corvid::testing

@@ -17,15 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string threadKey(int i) { return "3402823669000000000" + std::to_string(i); }
-
-std::string collapseIdOf(const std::string& messageId) {
-  gchar* hex = g_compute_checksum_for_string(G_CHECKSUM_SHA256, messageId.c_str(), -1);
-  std::string id = "m-" + std::string(hex, 32);
-  g_free(hex);
-  return id;
-}
-
 // The collapse ids of message pushes the relay answered with 200, in order.
 std::vector<std::string> deliveredMessages(const RecordingRelay& relay) {
   std::vector<std::string> out;
@@ -45,9 +36,12 @@ TEST(App, MessagesOfARelayOutageSurviveARestartAndArriveOnceInOrder) {
   app.relay().setStatus(503);
   const std::vector<std::string> ids = {"outage.1", "outage.2", "outage.3"};
   for (std::size_t i = 0; i < ids.size(); ++i) {
-    app.page().sendEvent({{"type", "message"}, {"thread", threadKey(static_cast<int>(i) + 4)},
-                          {"text", "밀린 메시지 " + std::to_string(i + 1)}, {"id", ids[i]}});
-    ASSERT_TRUE(app.waitUntil([&] { return app.countLog("events: 1 pushed 0") == i + 1; }, 20s)) << app.output();
+    app.page().sendEvent({{"type", "message"},
+                          {"thread", threadKey(static_cast<int>(i) + 4)},
+                          {"text", "밀린 메시지 " + std::to_string(i + 1)},
+                          {"id", ids[i]}});
+    ASSERT_TRUE(app.waitUntil([&] { return app.countLog("events: 1 pushed 0") == i + 1; }, 20s))
+        << app.output();
   }
   ASSERT_TRUE(app.waitForLog("(3 waiting)", 10s)) << app.output();
 
@@ -72,7 +66,7 @@ TEST(App, MessagesOfARelayOutageSurviveARestartAndArriveOnceInOrder) {
   app.waitUntil([] { return false; }, 3s);  // nothing more comes
 
   std::vector<std::string> expected;
-  for (const auto& id : ids) expected.push_back(collapseIdOf("mid.$" + id));
+  for (const auto& id : ids) expected.push_back(expectedCollapseId("mid.$" + id));
   EXPECT_EQ(deliveredMessages(app.relay()), expected);
   std::chrono::steady_clock::time_point last{};
   for (const auto& a : app.relay().answered()) {

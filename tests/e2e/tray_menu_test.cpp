@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app_harness.h"
+#include "tray_panel.h"
 
 using namespace corvid::testing;
 using namespace std::chrono_literals;
@@ -29,7 +30,8 @@ struct NotificationServer {
     std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n%s\\n' \"$2\" \"$3\" >> '" << shown.string() << "'\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     std::ofstream(dir / "dunstrc") << "[global]\n    font = Noto Sans CJK KR 10\n"
-                                   << "[record]\n    appname = \"Corvid\"\n    script = " << script.string() << "\n";
+                                   << "[record]\n    appname = \"Corvid\"\n    script = " << script.string()
+                                   << "\n";
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_SILENCE);
     g_subprocess_launcher_setenv(launcher, "DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), TRUE);
     g_subprocess_launcher_set_child_setup(  // dies with a test that crashed
@@ -47,29 +49,13 @@ struct NotificationServer {
   std::string lines() const { return std::filesystem::exists(shown) ? readFile(shown) : std::string(); }
 };
 
-GVariant* call(GDBusConnection* bus, const std::string& dest, const std::string& path, const char* interface,
-               const char* method, GVariant* args) {
-  return g_dbus_connection_call_sync(bus, dest.c_str(), path.c_str(), interface, method, args, nullptr,
-                                     G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-}
-
-std::string nameOwner(GDBusConnection* bus, const char* name) {
-  GVariant* reply = call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                         "GetNameOwner", g_variant_new("(s)", name));
-  if (!reply) return {};
-  const char* owner = nullptr;
-  g_variant_get(reply, "(&s)", &owner);
-  std::string out = owner;
-  g_variant_unref(reply);
-  return out;
-}
-
 // The object under `path` of `dest` that implements `interface`, found as a
 // host finds nothing else: by introspection.
 std::string findObject(GDBusConnection* bus, const std::string& dest, const std::string& path,
                        const char* interface) {
-  GVariant* reply =
-      call(bus, dest, path, "org.freedesktop.DBus.Introspectable", "Introspect", nullptr);
+  GVariant* reply = g_dbus_connection_call_sync(bus, dest.c_str(), path.c_str(),
+                                                "org.freedesktop.DBus.Introspectable", "Introspect", nullptr,
+                                                nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
   if (!reply) return {};
   const char* xml = nullptr;
   g_variant_get(reply, "(&s)", &xml);
@@ -84,67 +70,35 @@ std::string findObject(GDBusConnection* bus, const std::string& dest, const std:
   return found;
 }
 
-// The id of the menu item labelled `label` in a dbusmenu layout, else -1.
-int itemWithLabel(GVariant* layout, const std::string& label) {
-  gint32 id = 0;
-  GVariant* properties = nullptr;
-  GVariant* children = nullptr;
-  g_variant_get(layout, "(i@a{sv}@av)", &id, &properties, &children);
-  const char* text = nullptr;
-  int found = g_variant_lookup(properties, "label", "&s", &text) && label == text ? id : -1;
-  for (gsize i = 0; found < 0 && i < g_variant_n_children(children); ++i) {
-    GVariant* boxed = g_variant_get_child_value(children, i);
-    GVariant* child = g_variant_get_variant(boxed);
-    found = itemWithLabel(child, label);
-    g_variant_unref(child);
-    g_variant_unref(boxed);
-  }
-  g_variant_unref(properties);
-  g_variant_unref(children);
-  return found;
-}
-
 }  // namespace
 
 TEST(TrayMenu, TheTestNotificationsOutcomeShowsOnTheDesktop) {
   AppHarness app({.pairingSecrets = {"secret-1"}, .everWatched = true});
   NotificationServer server(app.busAddress());
   ASSERT_TRUE(server.process);
-  std::unique_ptr<GDBusConnection, void (*)(gpointer)> connection(connectTo(app.busAddress()), g_object_unref);
+  std::unique_ptr<GDBusConnection, void (*)(gpointer)> connection(connectTo(app.busAddress()),
+                                                                  g_object_unref);
   GDBusConnection* bus = connection.get();
   ASSERT_TRUE(bus);
   ASSERT_TRUE(app.waitUntil([&] { return !nameOwner(bus, "org.freedesktop.Notifications").empty(); }));
 
   app.start();
-  std::string corvid, menu;
-  ASSERT_TRUE(app.waitUntil([&] { return !(corvid = nameOwner(bus, "io.github.corvid.Corvid")).empty(); }, 30s))
+  std::string corvid, item;
+  ASSERT_TRUE(
+      app.waitUntil([&] { return !(corvid = nameOwner(bus, "io.github.corvid.Corvid")).empty(); }, 30s))
       << app.output();
   ASSERT_TRUE(app.waitUntil([&] {
-    const std::string item = findObject(bus, corvid, "/", "org.kde.StatusNotifierItem");
-    if (item.empty()) return false;
-    GVariant* reply = call(bus, corvid, item, "org.freedesktop.DBus.Properties", "Get",
-                           g_variant_new("(ss)", "org.kde.StatusNotifierItem", "Menu"));
-    if (!reply) return false;
-    GVariant* value = nullptr;
-    g_variant_get(reply, "(v)", &value);
-    menu = g_variant_get_string(value, nullptr);
-    g_variant_unref(value);
-    g_variant_unref(reply);
-    return true;
+    const std::string path = findObject(bus, corvid, "/", "org.kde.StatusNotifierItem");
+    item = corvid + path;
+    return !path.empty() && !itemProperty(bus, item, "Menu").empty();
   })) << app.output();
 
-  GVariant* layout = call(bus, corvid, menu, "com.canonical.dbusmenu", "GetLayout",
-                          g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
-  ASSERT_TRUE(layout);
-  GVariant* root = g_variant_get_child_value(layout, 1);
-  const int item = itemWithLabel(root, "시험 알림 보내기");
-  g_variant_unref(root);
-  g_variant_unref(layout);
-  ASSERT_GE(item, 0);
-  GVariant* clicked = call(bus, corvid, menu, "com.canonical.dbusmenu", "Event",
-                           g_variant_new("(isvu)", item, "clicked", g_variant_new_int32(0), 0u));
-  ASSERT_TRUE(clicked);
-  g_variant_unref(clicked);
+  int id = -1;
+  for (const MenuEntry& entry : trayMenu(bus, item)) {
+    if (entry.label == "시험 알림 보내기") id = entry.id;
+  }
+  ASSERT_GE(id, 0);
+  ASSERT_TRUE(sendMenuEvent(bus, item, id, "clicked"));
 
   ASSERT_TRUE(app.waitUntil([&] { return !server.lines().empty(); }, 10s)) << app.output();
   EXPECT_EQ(app.relay().count("/v1/push", "\"kind\":\"test\""), 1u);
