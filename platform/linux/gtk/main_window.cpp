@@ -76,6 +76,15 @@ GtkWidget* newRow(GtkWidget* content) {
   return row;
 }
 
+// A row that stays hidden through gtk_widget_show_all(); render() shows it
+// when it has something to say. Its content is shown, ready for that.
+GtkWidget* newHiddenRow(GtkWidget* content) {
+  GtkWidget* row = newRow(content);
+  gtk_widget_set_no_show_all(row, TRUE);
+  gtk_widget_show(content);
+  return row;
+}
+
 GtkWidget* newActionRow(std::string_view title) {
   GtkWidget* row = hdy_action_row_new();
   hdy_preferences_row_set_title(HDY_PREFERENCES_ROW(row), str(title).c_str());
@@ -332,25 +341,30 @@ struct MainWindowContent::View {
     phoneList = gtk_widget_get_parent(codeRow);
 
     pairNoteLabel = newLabel("", {kCalloutClass});
-    pairNoteRow = newRow(pairNoteLabel);
-    gtk_widget_set_no_show_all(pairNoteRow, TRUE);
-    gtk_widget_show(pairNoteLabel);
+    pairNoteRow = newHiddenRow(pairNoteLabel);
     gtk_container_add(GTK_CONTAINER(group), pairNoteRow);
 
-    GtkWidget* testBox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-    sendTestButton = newButton(text::kSendTestButton);
-    gtk_widget_set_name(sendTestButton, "send-test");
-    setAction(sendTestButton, MainAction::sendTest);
-    g_signal_connect(sendTestButton, "clicked", G_CALLBACK(onAction), this);
-    valign(sendTestButton);
-    testNoteLabel = newLabel("", {kCalloutClass});
-    valign(testNoteLabel);
-    gtk_box_pack_start(GTK_BOX(testBox), sendTestButton, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(testBox), testNoteLabel, TRUE, TRUE, 0);
-    gtk_container_add(GTK_CONTAINER(group), newRow(testBox));
+    gtk_container_add(GTK_CONTAINER(group), newTestRow(text::kSendTestButton, "send-test",
+                                                       MainAction::sendTest, sendTestButton, testNoteLabel));
 
     gtk_container_add(GTK_CONTAINER(group), footer(text::kPhoneFooter));
     return group;
+  }
+
+  // A send-test button with its outcome note beside it.
+  GtkWidget* newTestRow(std::string_view label, const char* name, MainAction action, GtkWidget*& button,
+                        GtkWidget*& note) {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+    button = newButton(label);
+    gtk_widget_set_name(button, name);
+    setAction(button, action);
+    g_signal_connect(button, "clicked", G_CALLBACK(onAction), this);
+    valign(button);
+    note = newLabel("", {kCalloutClass});
+    valign(note);
+    gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), note, TRUE, TRUE, 0);
+    return newRow(box);
   }
 
   GtkWidget* buildNtfySection() {
@@ -377,9 +391,7 @@ struct MainWindowContent::View {
 
     ntfyTopicCaptionLabel = newLabel("", {kCalloutClass});
     gtk_widget_set_name(ntfyTopicCaptionLabel, "ntfy-topic-caption");
-    ntfyTopicCaptionRow = newRow(ntfyTopicCaptionLabel);
-    gtk_widget_set_no_show_all(ntfyTopicCaptionRow, TRUE);
-    gtk_widget_show(ntfyTopicCaptionLabel);
+    ntfyTopicCaptionRow = newHiddenRow(ntfyTopicCaptionLabel);
     gtk_container_add(GTK_CONTAINER(group), ntfyTopicCaptionRow);
 
     GtkWidget* tokenRow = newActionRow(text::kNtfyTokenLabel);
@@ -399,22 +411,12 @@ struct MainWindowContent::View {
     qrImage = gtk_image_new();
     gtk_widget_set_name(qrImage, "ntfy-qr");
     gtk_widget_set_halign(qrImage, GTK_ALIGN_CENTER);
-    qrRow = newRow(qrImage);
-    gtk_widget_set_no_show_all(qrRow, TRUE);
-    gtk_widget_show(qrImage);
+    qrRow = newHiddenRow(qrImage);
     gtk_container_add(GTK_CONTAINER(group), qrRow);
 
-    GtkWidget* testBox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-    ntfyTestButton = newButton(text::kNtfyTestButton);
-    gtk_widget_set_name(ntfyTestButton, "ntfy-send-test");
-    setAction(ntfyTestButton, MainAction::sendNtfyTest);
-    g_signal_connect(ntfyTestButton, "clicked", G_CALLBACK(onAction), this);
-    valign(ntfyTestButton);
-    ntfyTestNoteLabel = newLabel("", {kCalloutClass});
-    valign(ntfyTestNoteLabel);
-    gtk_box_pack_start(GTK_BOX(testBox), ntfyTestButton, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(testBox), ntfyTestNoteLabel, TRUE, TRUE, 0);
-    gtk_container_add(GTK_CONTAINER(group), newRow(testBox));
+    gtk_container_add(GTK_CONTAINER(group),
+                      newTestRow(text::kNtfyTestButton, "ntfy-send-test", MainAction::sendNtfyTest,
+                                 ntfyTestButton, ntfyTestNoteLabel));
 
     gtk_container_add(GTK_CONTAINER(group), footer(text::kNtfyFooter));
     return group;
@@ -464,9 +466,7 @@ struct MainWindowContent::View {
     gtk_widget_set_halign(settingsButton, GTK_ALIGN_START);
     setAction(settingsButton, MainAction::openLoginItemSettings);
     g_signal_connect(settingsButton, "clicked", G_CALLBACK(onAction), this);
-    loginSettingsRow = newRow(settingsButton);
-    gtk_widget_set_no_show_all(loginSettingsRow, TRUE);
-    gtk_widget_show(settingsButton);
+    loginSettingsRow = newHiddenRow(settingsButton);
     gtk_container_add(GTK_CONTAINER(group), loginSettingsRow);
 
     GtkWidget* snippet = newActionRow(text::kSnippetLabel);
@@ -961,7 +961,8 @@ struct MainWindowContent::View {
   static void onDesktopMessagesSwitch(GObject*, GParamSpec*, gpointer self) {
     auto* v = static_cast<View*>(self);
     bool on = gtk_switch_get_active(GTK_SWITCH(v->desktopMessagesSwitch));
-    if (on != v->deps.watcher.desktopMessageNotifications()) v->deps.watcher.setDesktopMessageNotifications(on);
+    if (on != v->deps.watcher.desktopMessageNotifications())
+      v->deps.watcher.setDesktopMessageNotifications(on);
   }
 
   static void onLaunchSwitch(GObject*, GParamSpec*, gpointer self) {
